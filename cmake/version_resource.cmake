@@ -1,0 +1,21 @@
+# Gives a Windows target its version resource and asInvoker manifest.
+#   glint_add_version_resource(target "File description" original-file-name manifest-id)
+# The manifest id is 1 for a program and 2 for a DLL.
+function(glint_add_version_resource target description original_name manifest_id)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(GLINT_DESCRIPTION "${description}")
+  set(GLINT_ORIGINAL_NAME "${original_name}")
+  set(GLINT_MANIFEST_ID ${manifest_id})
+  if(manifest_id EQUAL 2)
+    set(GLINT_FILE_TYPE VFT_DLL)
+  else()
+    set(GLINT_FILE_TYPE VFT_APP)
+  endif()
+  set(GLINT_MANIFEST_FILE "${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/asinvoker.manifest.in ${GLINT_MANIFEST_FILE} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+endfunction()

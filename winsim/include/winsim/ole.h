@@ -1,0 +1,3 @@
+#pragma once
+// Filled in with the LED library.
+#include <winsim/base.h>

@@ -1,0 +1,3 @@
+#pragma once
+// Filled in with the service program.
+#include <winsim/base.h>
