@@ -27,6 +27,8 @@ FaultRegistry& Registry() {
     return registry;
 }
 
+constexpr std::size_t kLargestBlock = std::size_t{1} << 31;
+
 std::atomic<long> liveCounts[static_cast<int>(Resource::Count)];
 std::atomic<std::size_t> heapAllocations{0};
 std::atomic<unsigned> heapFailureCountdown{0};  // 0 = not armed
@@ -106,9 +108,11 @@ void ResetBench() {
 }  // namespace winsim
 
 // Replaces the global allocation functions for every binary linked with the stand-in, so a
-// test can count allocations and make one of them run out.
+// test can count allocations and make one of them run out. Like a 32-bit Windows process,
+// which has 2 GiB of address space, it never grants a single block of 2 GiB or more.
 void* operator new(std::size_t size) {
     ++winsim::heapAllocations;
+    if (size >= winsim::kLargestBlock) throw std::bad_alloc();
     unsigned countdown = winsim::heapFailureCountdown.load();
     while (countdown != 0 &&
            !winsim::heapFailureCountdown.compare_exchange_weak(countdown, countdown - 1)) {
