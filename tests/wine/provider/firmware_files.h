@@ -1,0 +1,17 @@
+#pragma once
+// The simulated firmware's state, kept in files of the Wine prefix so that the test can
+// switch the device from outside and a restarted service process finds the same LED:
+//   C:\glintsim\device.cfg  the device configuration (devicesim key=value text), read per call
+//   C:\glintsim\led.state   the two LED bytes the firmware holds
+//   C:\glintsim\led.txt     the LED as a word ("on", "off", ...), for the test to read
+#include "device.h"
+
+namespace firmware_files {
+
+devicesim::DeviceConfig LoadConfig();
+// The device with its current configuration and the LED bytes it last held.
+devicesim::Device LoadDevice();
+// Keeps the LED bytes for the next call and publishes the LED word.
+void SaveLed(const devicesim::Device& device);
+
+}  // namespace firmware_files
