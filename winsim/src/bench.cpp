@@ -27,7 +27,9 @@ FaultRegistry& Registry() {
     return registry;
 }
 
-constexpr std::size_t kLargestBlock = std::size_t{1} << 31;
+// A 32-bit process has 2 GiB of user address space, part of it taken by its own image and
+// DLLs, so no single block that would fill (nearly) all of it can be had.
+constexpr std::size_t kLargestBlock = 0x7FFF0000;
 
 std::atomic<long> liveCounts[static_cast<int>(Resource::Count)];
 std::atomic<std::size_t> heapAllocations{0};
@@ -109,7 +111,7 @@ void ResetBench() {
 
 // Replaces the global allocation functions for every binary linked with the stand-in, so a
 // test can count allocations and make one of them run out. Like a 32-bit Windows process,
-// which has 2 GiB of address space, it never grants a single block of 2 GiB or more.
+// which has 2 GiB of address space, it never grants a block of (nearly) 2 GiB.
 void* operator new(std::size_t size) {
     ++winsim::heapAllocations;
     if (size >= winsim::kLargestBlock) throw std::bad_alloc();

@@ -29,7 +29,7 @@ bool TakeFault(const char* site, uint32_t* code);
 
 // ---- Heap --------------------------------------------------------------------------------
 // The test binaries' operator new goes through here: it counts allocations and can be told
-// to run out. A single block of 2 GiB or more is never granted, as in a 32-bit process.
+// to run out. A block of (nearly) 2 GiB is never granted, as in a 32-bit process.
 void ArmHeapFailure(unsigned nth);  // the nth operator new from now throws std::bad_alloc
 std::size_t HeapAllocations();      // operator new calls since the last ResetBench
 
