@@ -1,0 +1,3 @@
+#include "glintwatch.h"
+
+int main(int argc, char** argv) { return GlintwatchMain(argc, argv); }
