@@ -2,58 +2,57 @@
 #include <glintlamp.h>
 #include <platform.h>
 
-#include <memory>
 #include <new>
+#include <utility>
 
+#include "library_state.h"
 #include "request_buffer.h"
-#include "zelv_device_control.h"
 
 namespace glintlamp {
+
+constinit LibraryState library;
+
 namespace {
 
 constexpr int32_t kVersionMajor = 1;
 constexpr int32_t kVersionMinor = 0;
 constexpr int32_t kVersionBuild = 12091;
+// A firmware that cannot take 128 bytes per command is refused.
+constexpr uint32_t kSmallestBuffer = 128;
 
-// Created on first use and kept until Zelv_LedExit. Deliberately not an owner: at process
-// detach the device is left alone, since releasing COM references under the loader lock
-// is not safe.
-CZelvDeviceControl* device = nullptr;
-HRESULT deviceResult = -1;  // the device's InitResult() when it was created
-int32_t maxBytes = -1;      // the buffer length, remembered across Zelv_LedExit
-std::unique_ptr<BYTE[]> buffer;
-
-LedRequestBuffer Buffer() { return {buffer.get(), static_cast<uint32_t>(maxBytes)}; }
+LedRequestBuffer Buffer() {
+    return {library.buffer.get(), static_cast<uint32_t>(library.maxBytes)};
+}
 
 // Makes sure the device and the buffer exist. False, with the result in *out, when the
 // command cannot run. An allocation that fails raises std::bad_alloc and is not
 // remembered, so the next command tries again.
 bool PrepareDevice(HRESULT* out) {
-    if (device == nullptr) {
-        device = new CZelvDeviceControl();
-        deviceResult = device->InitResult();
+    if (library.device == nullptr) {
+        library.device = new CZelvDeviceControl();
+        library.deviceResult = library.device->InitResult();
     }
     // A device whose construction failed stays, and repeats its failure until
     // Zelv_LedExit.
-    if (deviceResult != S_OK) {
-        *out = deviceResult;
+    if (library.deviceResult != S_OK) {
+        *out = library.deviceResult;
         return false;
     }
-    if (buffer) {
+    if (library.buffer) {
         *out = S_OK;
         return true;
     }
-    if (maxBytes == -1) {
-        if (HRESULT hr = device->GetMaxBytes(&maxBytes); hr != S_OK) {
+    if (library.maxBytes == -1) {
+        if (HRESULT hr = library.device->GetMaxBytes(&library.maxBytes); hr != S_OK) {
             *out = hr;
             return false;
         }
     }
-    if (static_cast<uint32_t>(maxBytes) < 0x80) {
+    if (static_cast<uint32_t>(library.maxBytes) < kSmallestBuffer) {
         *out = LED_E_BUFFER_TOO_SMALL;
         return false;
     }
-    buffer.reset(new BYTE[static_cast<uint32_t>(maxBytes)]);
+    library.buffer.reset(new BYTE[static_cast<uint32_t>(library.maxBytes)]);
     *out = S_OK;
     return true;
 }
@@ -62,7 +61,7 @@ HRESULT RunCommand(std::initializer_list<BYTE> arguments) {
     HRESULT result;
     if (!PrepareDevice(&result)) return result;
     BuildRequest(Buffer(), arguments);
-    if (HRESULT hr = device->Exchange(buffer.get()); hr != S_OK) return hr;
+    if (HRESULT hr = library.device->Exchange(library.buffer.get()); hr != S_OK) return hr;
     return MapDeviceStatus(Buffer()[kStatusOffset]);
 }
 
@@ -124,11 +123,11 @@ extern "C" ZELV_RESULT ZELV_CALL Zelv_LedGetState(int32_t* state) {
 }
 
 extern "C" void ZELV_CALL Zelv_LedExit(void) {
-    delete std::exchange(device, nullptr);
-    buffer.reset();
+    delete std::exchange(library.device, nullptr);
+    library.buffer.reset();
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH) buffer.reset();
+    if (reason == DLL_PROCESS_DETACH) library.buffer.reset();
     return TRUE;
 }

@@ -35,6 +35,14 @@ std::atomic<long> liveCounts[static_cast<int>(Resource::Count)];
 std::atomic<std::size_t> heapAllocations{0};
 std::atomic<unsigned> heapFailureCountdown{0};  // 0 = not armed
 
+// The bench's own bookkeeping (the registry's strings and nodes) is neither counted nor made
+// to fail: tests see only the allocations of the code under test.
+thread_local bool inBookkeeping = false;
+struct Bookkeeping {
+    Bookkeeping() { inBookkeeping = true; }
+    ~Bookkeeping() { inBookkeeping = false; }
+};
+
 }  // namespace
 
 void ArmFault(const std::string& site, unsigned nth, uint32_t code) {
@@ -69,6 +77,7 @@ std::vector<std::string> SitesCalled() {
 }
 
 bool TakeFault(const char* site, uint32_t* code) {
+    Bookkeeping scope;
     auto& r = Registry();
     std::lock_guard lock(r.mutex);
     if (r.calls[site]++ == 0) r.order.emplace_back(site);
@@ -113,6 +122,10 @@ void ResetBench() {
 // test can count allocations and make one of them run out. Like a 32-bit Windows process,
 // which has 2 GiB of address space, it never grants a block of (nearly) 2 GiB.
 void* operator new(std::size_t size) {
+    if (winsim::inBookkeeping) {
+        if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+        throw std::bad_alloc();
+    }
     ++winsim::heapAllocations;
     if (size >= winsim::kLargestBlock) throw std::bad_alloc();
     unsigned countdown = winsim::heapFailureCountdown.load();

@@ -45,8 +45,7 @@ class GlobalInterfaceTable final : public IGlobalInterfaceTable {
         });
     }
     HRESULT STDMETHODCALLTYPE RevokeInterfaceFromGlobal(DWORD dwCookie) override {
-        if (HRESULT hr = ArmedFailure("IGlobalInterfaceTable::RevokeInterfaceFromGlobal"))
-            return hr;
+        HRESULT armed = ArmedFailure("IGlobalInterfaceTable::RevokeInterfaceFromGlobal");
         IUnknown* object = nullptr;
         {
             std::lock_guard lock(mutex_);
@@ -56,7 +55,7 @@ class GlobalInterfaceTable final : public IGlobalInterfaceTable {
             entries_.erase(it);
         }
         object->Release();
-        return S_OK;
+        return armed;
     }
     // In one process nothing needs marshalling: the caller gets the registered object.
     HRESULT STDMETHODCALLTYPE GetInterfaceFromGlobal(DWORD dwCookie, REFIID riid,

@@ -11,7 +11,9 @@
 
 namespace winsim {
 
-// The armed failure of `site` if a test armed one, else S_OK.
+// The armed failure of `site` if a test armed one, else S_OK. A call that gives something
+// back (frees, clears, unlocks, revokes) still does so and then reports the armed failure,
+// so a test sees how the caller reacts without a leak the caller could not have prevented.
 inline HRESULT ArmedFailure(const char* site) {
     uint32_t code = 0;
     return TakeFault(site, &code) ? static_cast<HRESULT>(code) : S_OK;
@@ -85,7 +87,11 @@ class ComObject : public Interface {
     }
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
-    virtual ~ComObject() { CountLive(Resource::ComObject, -1); }
+    // References left here are those of an object whose construction failed.
+    virtual ~ComObject() {
+        CountLive(Resource::ComObject, -1);
+        CountLive(Resource::ComReference, -static_cast<int>(references_.load()));
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (HRESULT hr = ArmedFailure(InterfaceInfo<Interface>::kQueryInterfaceSite)) return hr;

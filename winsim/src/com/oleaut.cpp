@@ -222,16 +222,17 @@ extern "C" HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
 }
 
 extern "C" HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
-    if (HRESULT hr = ArmedFailure("SafeArrayUnaccessData")) return hr;
+    HRESULT armed = ArmedFailure("SafeArrayUnaccessData");
     if (psa == nullptr) return E_INVALIDARG;
     if (psa->cLocks == 0) return E_UNEXPECTED;
     --psa->cLocks;
-    return S_OK;
+    return armed;
 }
 
 extern "C" HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
-    if (HRESULT hr = ArmedFailure("SafeArrayDestroy")) return hr;
-    return winsim::DestroyArray(psa);
+    HRESULT armed = ArmedFailure("SafeArrayDestroy");
+    HRESULT hr = winsim::DestroyArray(psa);
+    return FAILED(hr) ? hr : armed;
 }
 
 extern "C" void VariantInit(VARIANTARG* pvarg) {
@@ -240,7 +241,8 @@ extern "C" void VariantInit(VARIANTARG* pvarg) {
 }
 
 extern "C" HRESULT VariantClear(VARIANTARG* pvarg) {
-    if (HRESULT hr = ArmedFailure("VariantClear")) return hr;
+    HRESULT armed = ArmedFailure("VariantClear");
     if (pvarg == nullptr) return E_INVALIDARG;
-    return winsim::ClearVariant(pvarg);
+    HRESULT hr = winsim::ClearVariant(pvarg);
+    return FAILED(hr) ? hr : armed;
 }

@@ -70,9 +70,9 @@ class QualifierSet final : public ComObject<IWbemQualifierSet> {
         return WBEM_S_NO_ERROR;
     }
     HRESULT STDMETHODCALLTYPE EndEnumeration() override {
-        if (HRESULT hr = ArmedFailure("IWbemQualifierSet::EndEnumeration")) return hr;
+        HRESULT armed = ArmedFailure("IWbemQualifierSet::EndEnumeration");
         enumerating_ = false;
-        return WBEM_S_NO_ERROR;
+        return armed;
     }
 
   private:
@@ -238,10 +238,11 @@ bool ReadRequest(IWbemClassObject* inParams, std::vector<uint8_t>& request) {
 
 // The output parameters for the firmware's answer, in the shape its config asks for.
 Ref<ClassObject> MakeAnswer(const std::vector<uint8_t>& answer, devicesim::AnswerShape shape) {
-    Ref<ClassObject> outParams = MakeParametersClass()->Spawn();
-    Property& data = *outParams->Find(kDataProperty);
-    Ref<ClassObject> buffer = MakeBufferClass(TheDevice().config())->Spawn();
-    Property& bytes = *buffer->Find(kBytesProperty);
+    // Built as bare instances: a caller reads only their values, never their qualifiers.
+    Ref<ClassObject> outParams(new ClassObject(kParametersClass, false));
+    Property& data = outParams->AddProperty(kDataProperty, VT_UNKNOWN);
+    Ref<ClassObject> buffer(new ClassObject(kBufferClass, false));
+    Property& bytes = buffer->AddProperty(kBytesProperty, VT_ARRAY | VT_UI1);
     switch (shape) {
         case devicesim::AnswerShape::Bytes:
             bytes.value = Value::Bytes(answer.data(), answer.size());
