@@ -8,7 +8,6 @@
 
 typedef const void* LPCVOID;
 typedef HANDLE HLOCAL;
-typedef HANDLE HGLOBAL;
 struct HINSTANCE__;
 typedef HINSTANCE__* HMODULE;
 
@@ -63,7 +62,6 @@ constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x00002000;
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                             LPWSTR buffer, DWORD size, va_list* arguments);
 HLOCAL WINAPI LocalFree(HLOCAL memory);
-HGLOBAL WINAPI GlobalFree(HGLOBAL memory);
 int WINAPI lstrlenW(LPCWSTR text);
 
 // ---- Process: module path, command line, console ------------------------------------------

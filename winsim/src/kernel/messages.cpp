@@ -46,21 +46,6 @@ std::optional<std::wstring> SystemMessage(DWORD code) {
     return std::nullopt;
 }
 
-// Frees a block handed out by AllocateLocal. Returns
-// null on success and the block itself when it was not a live block.
-HANDLE FreeLocal(HANDLE memory) {
-    if (memory == nullptr) return nullptr;
-    auto& s = State();
-    std::lock_guard lock(s.mutex);
-    if (s.localBlocks.erase(memory) == 0) {
-        ++s.staleHandleUses;
-        SetLastError(ERROR_INVALID_HANDLE);
-        return memory;
-    }
-    std::free(memory);
-    return nullptr;
-}
-
 }  // namespace
 
 void* winsim::detail::AllocateLocal(std::size_t bytes) {
@@ -115,16 +100,16 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
         SetLastError(code);
         return memory;
     }
-    return FreeLocal(memory);
-}
-
-HGLOBAL WINAPI GlobalFree(HGLOBAL memory) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("GlobalFree", &code)) {
-        SetLastError(code);
+    if (memory == nullptr) return nullptr;
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    if (s.localBlocks.erase(memory) == 0) {  // not a live block: freed before, or never ours
+        ++s.staleHandleUses;
+        SetLastError(ERROR_INVALID_HANDLE);
         return memory;
     }
-    return FreeLocal(memory);
+    std::free(memory);
+    return nullptr;
 }
 
 int WINAPI lstrlenW(LPCWSTR text) {

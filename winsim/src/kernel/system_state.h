@@ -105,7 +105,7 @@ uintptr_t LowestFreeHandle(const Table& table) {
     return value;
 }
 
-// Local memory as LocalAlloc hands it out; freed with LocalFree or GlobalFree.
+// Local memory as LocalAlloc hands it out; freed with LocalFree.
 void* AllocateLocal(std::size_t bytes);
 
 }  // namespace winsim::detail
