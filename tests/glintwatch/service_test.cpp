@@ -16,10 +16,8 @@ class ServiceTest : public GlintwatchTest {
         winsim::AdvanceClock(1000);
         ASSERT_TRUE(winsim::AwaitTimedWaits(waits + 1));
     }
-    // Starts the service on a manual clock and waits until the worker waits for its first
-    // pass.
-    void StartAndAwaitFirstWait(ServiceProcess& process) {
-        (void)process;
+    // Waits until the started service runs and its worker waits for its first pass.
+    static void AwaitFirstWait() {
         ASSERT_TRUE(winsim::AwaitStatus(SERVICE_RUNNING));
         ASSERT_TRUE(winsim::AwaitTimedWaits(1));
     }
@@ -33,7 +31,7 @@ TEST_F(ServiceTest, ReportsTheStartRunningAndStopSequence) {
     std::string output;
     output = CaptureOutput([&] {
         ServiceProcess process;
-        StartAndAwaitFirstWait(process);
+        AwaitFirstWait();
         ASSERT_TRUE(winsim::SendControl(SERVICE_CONTROL_STOP));
         EXPECT_EQ(process.Join(), 0);
     });
@@ -49,7 +47,7 @@ TEST_F(ServiceTest, AnotherControlResendsTheStateWithoutAdvancingTheCheckPoint) 
     winsim::SetClockMode(winsim::ClockMode::Manual);
     CaptureOutput([&] {
         ServiceProcess process;
-        StartAndAwaitFirstWait(process);
+        AwaitFirstWait();
         ASSERT_TRUE(winsim::SendControl(SERVICE_CONTROL_INTERROGATE));
         ASSERT_TRUE(winsim::SendControl(SERVICE_CONTROL_STOP));
         process.Join();
@@ -94,7 +92,7 @@ TEST_F(ServiceTest, SwitchesTheLedOnEveryPassAsTheConnectionChanges) {
     };
     CaptureOutput([&] {
         ServiceProcess process;
-        StartAndAwaitFirstWait(process);
+        AwaitFirstWait();
         // No LED command before the first second has passed.
         const unsigned afterDetect = winsim::Firmware().commands();
         EXPECT_EQ(winsim::Firmware().led(), LedBytes{});
@@ -117,7 +115,7 @@ TEST_F(ServiceTest, StopEndsTheWaitAtOnceWithoutAnotherLedCall) {
     winsim::SetClockMode(winsim::ClockMode::Manual);
     CaptureOutput([&] {
         ServiceProcess process;
-        StartAndAwaitFirstWait(process);
+        AwaitFirstWait();
         StepOnePass();
         const unsigned commands = winsim::Firmware().commands();
         const uint64_t now = winsim::ClockNow();
@@ -198,25 +196,27 @@ INSTANTIATE_TEST_SUITE_P(
                     kStartReports, L"SetServiceStatus"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ServiceTest, LedFailureGivesTheDeviceStatusAsTheLibrarySeesIt) {
+TEST_F(ServiceTest, FirmwareRefusingTheLedStopsTheService) {
     winsim::SetClockMode(winsim::ClockMode::Manual);
     CaptureOutput([&] {
         ServiceProcess process;
-        StartAndAwaitFirstWait(process);
+        AwaitFirstWait();
         winsim::Firmware().config().status = 1;  // the firmware refuses from now on
         winsim::AdvanceClock(1000);
         process.Join();
     });
-    ASSERT_EQ(winsim::LoggedEvents().size(), 1u);
-    EXPECT_EQ(winsim::LoggedEvents()[0].strings[1], L"ERROR: unable to set the LED state ON!\n");
-    EXPECT_EQ(winsim::StatusReports().back().dwCurrentState, SERVICE_STOPPED);
+    const SERVICE_STATUS stopped = winsim::StatusReports().back();
+    EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(winsim::LoggedEvents(),
+              std::vector{ErrorEvent(stopped.dwWin32ExitCode,
+                                     L"ERROR: unable to set the LED state ON!\n")});
 }
 
 TEST_F(ServiceTest, AFailedStoppedReportIsLoggedAndNothingElseHappens) {
     winsim::SetClockMode(winsim::ClockMode::Manual);
     CaptureOutput([&] {
         ServiceProcess process;
-        StartAndAwaitFirstWait(process);
+        AwaitFirstWait();
         // The stop-pending report goes through; the stopped report fails.
         winsim::ArmFault("SetServiceStatus", 2, ERROR_INVALID_HANDLE);
         ASSERT_TRUE(winsim::SendControl(SERVICE_CONTROL_STOP));
