@@ -13,7 +13,6 @@ constexpr const OLECHAR* kDevicePath = L"ZelvDeviceControl.InstanceName=\"ACPI\\
 
 // The WMI codes as results (their enumeration is unsigned).
 constexpr HRESULT kWbemNotFound = static_cast<HRESULT>(WBEM_E_NOT_FOUND);
-constexpr HRESULT kWbemNoMoreData = static_cast<HRESULT>(WBEM_S_NO_MORE_DATA);
 constexpr HRESULT kWbemOutOfMemory = static_cast<HRESULT>(WBEM_E_OUT_OF_MEMORY);
 constexpr HRESULT kWbemTypeMismatch = static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH);
 

@@ -18,7 +18,7 @@ void SetStateRoundTrip(benchmark::State& state) {
     const std::size_t bstrCallsBefore = winsim::CallCount("SysAllocString");
     const std::size_t arrayCallsBefore = winsim::CallCount("SafeArrayCreateVector");
     uint32_t led = LED_STATE_ON;
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         ZELV_RESULT result = Zelv_LedSetState(led);
         benchmark::DoNotOptimize(result);
         led = led == LED_STATE_ON ? LED_STATE_OFF : LED_STATE_ON;

@@ -128,6 +128,7 @@ class Ref {
     Ref(const Ref& other) : object_(other.object_) {
         if (object_) object_->AddRef();
     }
+    Ref(Ref&& other) noexcept : object_(other.detach()) {}
     Ref& operator=(Ref other) {
         std::swap(object_, other.object_);
         return *this;
