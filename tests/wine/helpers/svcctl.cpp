@@ -8,10 +8,13 @@
 // Every report is one line of key=value pairs; "error=<n>" reports a failed call.
 #include <windows.h>
 #include <psapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+#include <algorithm>
 
 #include "unique_resource.h"
 
@@ -91,6 +94,44 @@ ULONGLONG Milliseconds(const FILETIME& time) {
     return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000;
 }
 
+// The system-wide handle list (information class 16), as the kernel documents its layout.
+struct SystemHandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT handleValue;
+    PVOID object;
+    ULONG grantedAccess;
+};
+struct SystemHandleList {
+    ULONG count;
+    SystemHandleEntry entries[1];
+};
+constexpr SYSTEM_INFORMATION_CLASS kSystemHandleInformation =
+    static_cast<SYSTEM_INFORMATION_CLASS>(16);
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+
+// Wine does not count another process's handles in GetProcessHandleCount (it answers 0), but
+// its system-wide handle list is complete, so both systems give a true count this way.
+bool CountHandles(DWORD pid, DWORD& handles) {
+    std::vector<BYTE> buffer(64 * 1024);
+    NTSTATUS status;
+    ULONG needed = 0;
+    while ((status = NtQuerySystemInformation(kSystemHandleInformation, buffer.data(),
+                                              static_cast<ULONG>(buffer.size()), &needed)) ==
+           kInfoLengthMismatch)
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
+    if (status < 0) {
+        SetLastError(RtlNtStatusToDosError(status));
+        return false;
+    }
+    const auto* list = reinterpret_cast<const SystemHandleList*>(buffer.data());
+    handles = 0;
+    for (ULONG i = 0; i < list->count; ++i)
+        if (list->entries[i].ownerPid == pid) ++handles;
+    return true;
+}
+
 bool Stats(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status{};
     if (!Query(service, status)) return Fail("QueryServiceStatusEx") == 0;
@@ -100,7 +141,7 @@ bool Stats(SC_HANDLE service) {
     DWORD handles = 0;
     PROCESS_MEMORY_COUNTERS memory{};
     FILETIME created, exited, kernel, user;
-    if (!GetProcessHandleCount(process.get(), &handles)) return Fail("GetProcessHandleCount") == 0;
+    if (!CountHandles(status.dwProcessId, handles)) return Fail("NtQuerySystemInformation") == 0;
     if (!GetProcessMemoryInfo(process.get(), &memory, sizeof memory))
         return Fail("GetProcessMemoryInfo") == 0;
     if (!GetProcessTimes(process.get(), &created, &exited, &kernel, &user))

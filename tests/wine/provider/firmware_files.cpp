@@ -12,6 +12,10 @@ namespace {
 constexpr char kConfigPath[] = "C:\\glintsim\\device.cfg";
 constexpr char kLedStatePath[] = "C:\\glintsim\\led.state";
 constexpr char kLedWordPath[] = "C:\\glintsim\\led.txt";
+constexpr char kHoldPath[] = "C:\\glintsim\\hold";
+constexpr char kHoldingPath[] = "C:\\glintsim\\holding";
+constexpr DWORD kMaxHoldMs = 15000;
+constexpr DWORD kHoldPollMs = 20;
 
 std::string ReadWholeFile(const char* path) {
     std::ifstream file(path, std::ios::binary);
@@ -46,6 +50,14 @@ void SaveLed(const devicesim::Device& device) {
     devicesim::LedBytes led = device.led();
     ReplaceFile(kLedStatePath, std::to_string(led.a) + " " + std::to_string(led.b) + "\n");
     ReplaceFile(kLedWordPath, std::string(devicesim::DescribeLed(led)) + "\n");
+}
+
+void WaitWhileHeld() {
+    auto held = [] { return GetFileAttributesA(kHoldPath) != INVALID_FILE_ATTRIBUTES; };
+    if (!held()) return;
+    ReplaceFile(kHoldingPath, "1\n");
+    for (DWORD waited = 0; held() && waited < kMaxHoldMs; waited += kHoldPollMs) Sleep(kHoldPollMs);
+    DeleteFileA(kHoldingPath);
 }
 
 }  // namespace firmware_files

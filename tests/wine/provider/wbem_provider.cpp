@@ -375,6 +375,7 @@ class Services final : public ComObject<Services, IWbemServices>, public IClient
         std::vector<uint8_t> request;
         HRESULT result = ReadRequest(inParams, request);
         if (FAILED(result)) return result;
+        firmware_files::WaitWhileHeld();
         std::vector<uint8_t> answer = device.Execute(request);
         firmware_files::SaveLed(device);
         if (outParams)
