@@ -1,5 +1,7 @@
 // The four exports against the simulated firmware: what reaches the firmware, what comes
 // back, and how every failure becomes a result.
+#include <chrono>
+#include <future>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -324,6 +326,17 @@ TEST_F(LedTest, NoMemoryForTheBufferIsTriedAgainOnTheNextCall) {
     EXPECT_EQ(glintlamp::library.buffer, nullptr);
     EXPECT_NE(glintlamp::library.device, nullptr);
     EXPECT_EQ(Zelv_LedSetState(LED_STATE_OFF), 0);
+}
+
+TEST_F(LedTest, NoMemoryInsideAnExchangeLeavesTheLock) {
+    ASSERT_EQ(Detect(), 0);
+    winsim::ArmFault("SysAllocString", 1, 0x8007000E);  // the request property's name
+    EXPECT_EQ(Zelv_LedSetState(LED_STATE_ON), kOutOfMemory);
+    // The lock re-enters on its own thread, so only another thread shows it was left.
+    auto other = std::async(std::launch::async, [] { return Zelv_LedSetState(LED_STATE_OFF); });
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the exchange lock is still held";
+    EXPECT_EQ(other.get(), 0);
 }
 
 // Every allocation of a first command, in turn, runs out. The library's own allocations

@@ -7,7 +7,6 @@ typedef IUnknown* LPUNKNOWN;
 typedef void* RPC_AUTH_IDENTITY_HANDLE;
 
 // ---- Result codes --------------------------------------------------------------------------
-constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008);
 constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000B);
 constexpr HRESULT DISP_E_ARRAYISLOCKED = static_cast<HRESULT>(0x8002000D);
 constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110);
