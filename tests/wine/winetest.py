@@ -104,7 +104,8 @@ def decode_wine_string(text):
 class Prefix:
     """A disposable copy of the template prefix, prepared for the service under test."""
 
-    def __init__(self, build, name, firmware=True, connectivity_switch=True):
+    def __init__(self, build, name, firmware=True, connectivity_switch=True,
+                 programs=("glintwatch.exe",)):
         self.build = Path(build).resolve()  # Wine wants an absolute prefix path
         self.root = self.build / "tests" / "wine" / "run" / name
         self.drive_c = self.root / "drive_c"
@@ -134,8 +135,8 @@ class Prefix:
             shutil.copy2(helpers / "wbemprox.dll",
                          self.drive_c / "windows" / "system32" / "wbem" / "wbemprox.dll")
             overrides["wbemprox"] = "native"
-        if overrides:
-            self._add_program_overrides("glintwatch.exe", overrides)
+        for program in programs if overrides else ():
+            self._add_program_overrides(program, overrides)
         self.set_online(True)
 
     def _add_program_overrides(self, program, overrides):
@@ -281,11 +282,28 @@ def wait_for(predicate, timeout, interval=0.05):
     return None
 
 
+def run_program(build, program):
+    """Runs a test program of ours in a fresh prefix with the firmware provider; returns its
+    exit code after passing on its output."""
+    program = Path(program)
+    prefix = Prefix(build, program.stem, connectivity_switch=False, programs=(program.name,))
+    shutil.copy2(program, prefix.sim_dir / program.name)
+    with Session(prefix) as session:
+        result = session.run([SIM_DIR_WINDOWS + "\\" + program.name], timeout=120)
+    sys.stdout.write(result.stdout.decode("latin-1"))
+    if result.returncode == 0:
+        prefix.remove()
+    return result.returncode
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "template":
         print(f"template prefix ready: {make_template(argv[2])}")
         return 0
-    print("usage: winetest.py template <build dir>", file=sys.stderr)
+    if len(argv) == 4 and argv[1] == "run":
+        return run_program(argv[2], argv[3])
+    print("usage: winetest.py template <build dir> | run <build dir> <program.exe>",
+          file=sys.stderr)
     return 2
 
 
