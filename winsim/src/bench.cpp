@@ -118,6 +118,10 @@ void ResetBench() {
 
 }  // namespace winsim
 
+// GCC takes the malloc and free below for a mismatch with operator new; they are the
+// replacements of both.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 // Replaces the global allocation functions for every binary linked with the stand-in, so a
 // test can count allocations and make one of them run out. Like a 32-bit Windows process,
 // which has 2 GiB of address space, it never grants a block of (nearly) 2 GiB.
