@@ -168,9 +168,14 @@ class Prefix:
         except FileNotFoundError:
             return None
 
+    def stderr_path(self):
+        """Where a Session keeps the standard error of the prefix's services."""
+        return self.root.parent / (self.root.name + ".stderr")
+
     def remove(self):
         kill_wineserver(self.root)
         shutil.rmtree(self.root, ignore_errors=True)
+        self.stderr_path().unlink(missing_ok=True)
 
 
 class Session:
@@ -178,7 +183,7 @@ class Session:
 
     def __init__(self, prefix):
         self.prefix = prefix
-        self.stderr_path = prefix.root.parent / (prefix.root.name + ".stderr")
+        self.stderr_path = prefix.stderr_path()
         self.keeper = None
 
     def __enter__(self):
