@@ -183,6 +183,39 @@ def scenario_wine_wmi(build):
     return expect_failed_detect(build, "wine-wmi", False, 0x80004002)
 
 
+def scenario_device_faults(build):
+    """The shipped library against a misbehaving firmware, through real COM: each fault ends
+    the start with the library's result in the event."""
+    cases = [
+        ({"bdat_class": 0}, 0x80041002),        # WBEM_E_NOT_FOUND passes unchanged
+        ({"max": 64}, 0xA0000001),              # buffer below 128 bytes
+        ({"max": 127}, 0xA0000001),
+        ({"status": 2}, 0xA0000003),
+        ({"status": 3}, 0xA0000004),
+        ({"status": 5}, 0xA0000006),
+        ({"status": 255}, 0xA0000006),
+        ({"answer": "data-empty"}, 0x80041005),  # no answer object: WBEM_E_TYPE_MISMATCH
+        ({"answer": "bytes-not-byte-array"}, 0x80041005),
+    ]
+    prefix = Prefix(build, "device-faults")
+    with Session(prefix) as session:
+        install(session)
+        for device, detect_result in cases:
+            prefix.set_device(**device)
+            seen = len(session.event_lines())
+            code, out = session.svcctl("start", SERVICE_NAME)
+            expect(code != 0 and "state=STOPPED" in out, f"{device}: started: {out!r}")
+            error = expect_one_event(session.event_lines()[seen:],
+                                     f"ERROR: Zelv_LedDetect returned: 0x{detect_result:08X}\n")
+            expect_stopped(session, error)
+        # Status 4 counts as carried out, and "max" matches in any letter case.
+        prefix.set_device(status=4, max_name="MaX")
+        start_service(session, prefix)
+        code, out = session.svcctl("stop", SERVICE_NAME)
+        expect(code == 0, f"stop: {out!r}")
+    return prefix
+
+
 def scenario_led_failure(build):
     """The firmware starts answering a failing status while the service runs."""
     prefix = Prefix(build, "led-failure")
@@ -330,6 +363,7 @@ SCENARIOS = {
     "start-stop": scenario_start_stop,
     "no-firmware-class": scenario_no_firmware_class,
     "wine-wmi": scenario_wine_wmi,
+    "device-faults": scenario_device_faults,
     "led-failure": scenario_led_failure,
     "remove": scenario_remove,
     "usage": scenario_usage,

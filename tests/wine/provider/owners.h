@@ -73,10 +73,11 @@ class Variant {
         return variant;
     }
     // Holds its own reference to `object`.
-    static Variant Object(ComPtr<IUnknown> object) {
+    static Variant Object(IUnknown* object) {
         Variant variant;
         variant.value_.vt = VT_UNKNOWN;
-        variant.value_.punkVal = object.copy();
+        variant.value_.punkVal = object;
+        object->AddRef();
         return variant;
     }
     static Variant ByteArray(UniqueSafeArray array) {

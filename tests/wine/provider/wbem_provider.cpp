@@ -308,11 +308,10 @@ ComPtr<WbemObject> MakeAnswer(const devicesim::DeviceConfig& config,
         case devicesim::AnswerShape::DataEmpty:
             return outParams;
         case devicesim::AnswerShape::DataNotClassObject:
-            outParams->Set(kDataProperty, Variant::Object(ComPtr<IUnknown>(new PlainObject)));
+            outParams->Set(kDataProperty, Variant::Object(ComPtr<IUnknown>(new PlainObject).get()));
             return outParams;
     }
-    outParams->Set(kDataProperty,
-                   Variant::Object(ComPtr<IUnknown>(static_cast<IWbemClassObject*>(bdat.copy()))));
+    outParams->Set(kDataProperty, Variant::Object(static_cast<IWbemClassObject*>(bdat.get())));
     return outParams;
 }
 
