@@ -5,7 +5,8 @@ works on a fresh copy of it, so scenarios never see each other's services, regis
 files. A Session keeps one waiting program alive in the copy (Wine ends a prefix's services
 once no ordinary program is left), captures the standard error that services.exe and the
 services it starts inherit, and kills the prefix's wineserver when it ends, whatever
-happened.
+happened. `python3 winetest.py run <build> <program.exe>` runs one test program of ours in
+such a copy.
 
 Layout inside a prefix:
   C:\\Program Files\\Zelv\\   the test copy of glintwatch.exe and glintlamp.dll (+ wininet.dll)
