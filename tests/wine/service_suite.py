@@ -264,7 +264,9 @@ def scenario_remove(build):
 
 def scenario_usage(build):
     """Without a recognised option the program prints its usage and, outside the SCM,
-    logs the dispatcher's refusal."""
+    logs the dispatcher's refusal. Windows refuses at once; Wine's dispatcher first waits
+    about ten seconds for a service controller that never calls, so each case takes that
+    long."""
     prefix = Prefix(build, "usage")
     with Session(prefix) as session:
         for options in ([], ["-debugx"], ["install"]):
