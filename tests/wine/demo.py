@@ -5,7 +5,8 @@ follows, stop, remove. Run through tools/demo.sh."""
 import sys
 import time
 
-import winetest
+sys.dont_write_bytecode = True  # keep the source tree clean
+import winetest  # noqa: E402
 from winetest import Prefix, Session, SERVICE_NAME
 
 

@@ -15,7 +15,8 @@ import sys
 import time
 from pathlib import Path
 
-import winetest
+sys.dont_write_bytecode = True  # keep the source tree clean
+import winetest  # noqa: E402
 from winetest import Prefix, Session, SERVICE_NAME, wait_for
 
 DISPLAY_NAME = "Zelv LED Control Service"
