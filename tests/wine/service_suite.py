@@ -246,7 +246,10 @@ def scenario_remove(build):
         remover = subprocess.Popen(["wine", prefix.program(), "-remove"],
                                    env=winetest.wine_env(prefix.root), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        time.sleep(2.5)
+        # Let the remove command see STOP_PENDING for more than its first one-second wait.
+        expect(wait_for(lambda: (session.service_state() or {}).get("state") == "STOP_PENDING",
+                        30) is not None, "no stop request reached the service")
+        time.sleep(1.5)
         hold.unlink()
         out, _ = remover.communicate(timeout=60)
         pattern = (re.escape(f"Stopping {DISPLAY_NAME}.") + r"\.+" +
