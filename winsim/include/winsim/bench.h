@@ -26,6 +26,11 @@ std::vector<std::string> SitesCalled();
 // For the stand-in's implementations: counts the call; true (with the armed code) when
 // this call must fail.
 bool TakeFault(const char* site, uint32_t* code);
+// For the stand-in's calls that cannot fail: counts the call; a fault armed on it is used up.
+inline void CountCall(const char* site) {
+    uint32_t ignored = 0;
+    TakeFault(site, &ignored);
+}
 
 // ---- Heap --------------------------------------------------------------------------------
 // The test binaries' operator new goes through here: it counts allocations and can be told

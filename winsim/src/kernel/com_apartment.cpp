@@ -40,8 +40,7 @@ HRESULT WINAPI CoInitializeEx(LPVOID, DWORD coInit) {
 }
 
 void WINAPI CoUninitialize() {
-    uint32_t ignored = 0;
-    winsim::TakeFault("CoUninitialize", &ignored);
+    winsim::CountCall("CoUninitialize");
     if (apartment.depth == 0) return;
     if (--apartment.depth == 0) --liveApartments;
 }

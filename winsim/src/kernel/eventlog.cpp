@@ -3,53 +3,30 @@
 
 #include "system_state.h"
 
+using winsim::detail::FailsAsArmed;
+using winsim::detail::KernelObject;
 using winsim::detail::State;
 
-namespace {
-
-std::shared_ptr<winsim::detail::EventSource> FindSource(winsim::detail::SystemState& s,
-                                                        HANDLE handle) {
-    auto it = s.handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (it != s.handles.end() && it->second.source) return it->second.source;
-    ++s.staleHandleUses;
-    return nullptr;
-}
-
-}  // namespace
-
 HANDLE WINAPI RegisterEventSourceW(LPCWSTR serverName, LPCWSTR sourceName) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("RegisterEventSourceW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("RegisterEventSourceW")) return nullptr;
     if (serverName != nullptr || sourceName == nullptr) {  // only the local log is simulated
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     auto& s = State();
     std::lock_guard lock(s.mutex);
-    uintptr_t value = winsim::detail::LowestFreeHandle(s.handles);
-    s.handles[value].source =
+    auto source =
         std::make_shared<winsim::detail::EventSource>(winsim::detail::EventSource{sourceName});
-    winsim::CountLive(winsim::Resource::Handle, +1);
-    return reinterpret_cast<HANDLE>(value);
+    return winsim::detail::IssueHandle<HANDLE>(s.handles, KernelObject{nullptr, source});
 }
 
 BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID,
                          WORD stringCount, DWORD, LPCWSTR* strings, LPVOID) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("ReportEventW", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("ReportEventW")) return FALSE;
     auto& s = State();
     std::lock_guard lock(s.mutex);
-    auto source = FindSource(s, eventLog);
-    if (!source) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    auto source = winsim::detail::FindKernelObject(s, eventLog, &KernelObject::source);
+    if (!source) return FALSE;
     winsim::LoggedEvent event{source->name, type, category, eventId, {}};
     for (WORD n = 0; n < stringCount; ++n) event.strings.emplace_back(strings[n]);
     s.events.push_back(std::move(event));
@@ -57,20 +34,8 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
 }
 
 BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("DeregisterEventSource", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
-    auto& s = State();
-    std::lock_guard lock(s.mutex);
-    if (!FindSource(s, eventLog)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    s.handles.erase(reinterpret_cast<uintptr_t>(eventLog));
-    winsim::CountLive(winsim::Resource::Handle, -1);
-    return TRUE;
+    if (FailsAsArmed("DeregisterEventSource")) return FALSE;
+    return winsim::detail::CloseKernelObject(eventLog, &KernelObject::source);
 }
 
 namespace winsim {

@@ -5,19 +5,14 @@
 
 #include "system_state.h"
 
+using winsim::detail::FailsAsArmed;
+using winsim::detail::FindKernelObject;
+using winsim::detail::KernelObject;
 using winsim::detail::State;
 
 namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
-
-// The event named by `handle`, or null (counted as a stale use) when it names none.
-std::shared_ptr<winsim::detail::Event> FindEvent(winsim::detail::SystemState& s, HANDLE handle) {
-    auto it = s.handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (it != s.handles.end() && it->second.event) return it->second.event;
-    ++s.staleHandleUses;
-    return nullptr;
-}
 
 // Blocks on the clock until `done` holds or the deadline passes; the caller holds the lock.
 // Returns whether `done` ended the wait.
@@ -37,6 +32,18 @@ bool TimedWait(std::unique_lock<std::mutex>& lock, uint64_t deadline, Done done)
     return done();
 }
 
+// SetEvent and ResetEvent: puts the event named by `handle` into the `signalled` state.
+BOOL SignalEvent(const char* site, HANDLE handle, bool signalled) {
+    if (FailsAsArmed(site)) return FALSE;
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    auto event = FindKernelObject(s, handle, &KernelObject::event);
+    if (!event) return FALSE;
+    event->signalled = signalled;
+    if (signalled) s.changed.notify_all();
+    return TRUE;
+}
+
 }  // namespace
 
 // The thread's own variable, which cannot fail: these two are no fault sites, and the
@@ -47,93 +54,36 @@ void WINAPI SetLastError(DWORD code) { lastError = code; }
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
                            LPCWSTR name) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("CreateEventW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("CreateEventW")) return nullptr;
     if (name != nullptr) {  // named events are not simulated; the product uses none
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     auto& s = State();
     std::lock_guard lock(s.mutex);
-    uintptr_t value = winsim::detail::LowestFreeHandle(s.handles);
-    auto event = std::make_shared<winsim::detail::Event>();
-    event->manualReset = manualReset != FALSE;
-    event->signalled = initialState != FALSE;
-    s.handles[value].event = event;
-    winsim::CountLive(winsim::Resource::Handle, +1);
+    auto event = std::make_shared<winsim::detail::Event>(
+        winsim::detail::Event{manualReset != FALSE, initialState != FALSE});
+    HANDLE handle = winsim::detail::IssueHandle<HANDLE>(s.handles, KernelObject{event, nullptr});
     SetLastError(ERROR_SUCCESS);
-    return reinterpret_cast<HANDLE>(value);
+    return handle;
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("CloseHandle", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
-    auto& s = State();
-    std::lock_guard lock(s.mutex);
-    if (!FindEvent(s, object)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    s.handles.erase(reinterpret_cast<uintptr_t>(object));
-    winsim::CountLive(winsim::Resource::Handle, -1);
-    return TRUE;
+    if (FailsAsArmed("CloseHandle")) return FALSE;
+    return winsim::detail::CloseKernelObject(object, &KernelObject::event);
 }
 
-BOOL WINAPI SetEvent(HANDLE event) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("SetEvent", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
-    auto& s = State();
-    std::lock_guard lock(s.mutex);
-    auto found = FindEvent(s, event);
-    if (!found) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    found->signalled = true;
-    s.changed.notify_all();
-    return TRUE;
-}
+BOOL WINAPI SetEvent(HANDLE event) { return SignalEvent("SetEvent", event, true); }
 
-BOOL WINAPI ResetEvent(HANDLE event) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("ResetEvent", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
-    auto& s = State();
-    std::lock_guard lock(s.mutex);
-    auto found = FindEvent(s, event);
-    if (!found) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    found->signalled = false;
-    return TRUE;
-}
+BOOL WINAPI ResetEvent(HANDLE event) { return SignalEvent("ResetEvent", event, false); }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("WaitForSingleObject", &code)) {
-        SetLastError(code);
-        return WAIT_FAILED;
-    }
+    if (FailsAsArmed("WaitForSingleObject")) return WAIT_FAILED;
     auto& s = State();
     std::unique_lock lock(s.mutex);
     // Held by the wait, so a handle closed meanwhile cannot free the object under it.
-    auto event = FindEvent(s, object);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
+    auto event = FindKernelObject(s, object, &KernelObject::event);
+    if (!event) return WAIT_FAILED;
     auto isSet = [&] { return event->signalled; };
     bool set = isSet();
     if (!set && milliseconds == INFINITE) {
@@ -148,8 +98,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
-    uint32_t ignored = 0;
-    winsim::TakeFault("Sleep", &ignored);
+    winsim::CountCall("Sleep");
     if (milliseconds == 0) {
         std::this_thread::yield();
         return;

@@ -7,6 +7,7 @@
 
 #include "system_state.h"
 
+using winsim::detail::FailsAsArmed;
 using winsim::detail::State;
 
 namespace {
@@ -59,11 +60,7 @@ void* winsim::detail::AllocateLocal(std::size_t bytes) {
 
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD size,
                             va_list*) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("FormatMessageW", &code)) {
-        SetLastError(code);
-        return 0;
-    }
+    if (FailsAsArmed("FormatMessageW")) return 0;
     // Only system texts are simulated, and none of them has inserts.
     if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -95,11 +92,7 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("LocalFree", &code)) {
-        SetLastError(code);
-        return memory;
-    }
+    if (FailsAsArmed("LocalFree")) return memory;
     if (memory == nullptr) return nullptr;
     auto& s = State();
     std::lock_guard lock(s.mutex);
@@ -113,8 +106,7 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
 }
 
 int WINAPI lstrlenW(LPCWSTR text) {
-    uint32_t ignored = 0;
-    winsim::TakeFault("lstrlenW", &ignored);
+    winsim::CountCall("lstrlenW");
     return text == nullptr ? 0 : static_cast<int>(std::wcslen(text));
 }
 

@@ -10,6 +10,7 @@
 
 #include "system_state.h"
 
+using winsim::detail::FailsAsArmed;
 using winsim::detail::State;
 
 namespace {
@@ -61,11 +62,7 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
 }  // namespace
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("GetModuleFileNameW", &code)) {
-        SetLastError(code);
-        return 0;
-    }
+    if (FailsAsArmed("GetModuleFileNameW")) return 0;
     if (module != nullptr) {  // only the program's own module is simulated
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
@@ -93,19 +90,14 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size) {
 }
 
 LPWSTR WINAPI GetCommandLineW() {
-    uint32_t ignored = 0;
-    winsim::TakeFault("GetCommandLineW", &ignored);
+    winsim::CountCall("GetCommandLineW");
     auto& s = State();
     std::lock_guard lock(s.mutex);
     return s.commandLine.data();
 }
 
 LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* argc) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("CommandLineToArgvW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("CommandLineToArgvW")) return nullptr;
     if (argc == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -141,11 +133,7 @@ LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* argc) {
 }
 
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("SetConsoleCtrlHandler", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("SetConsoleCtrlHandler")) return FALSE;
     if (handler == nullptr) {  // ignoring Ctrl+C altogether is not simulated
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -168,9 +156,7 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
 }
 
 BOOL WINAPI InternetGetConnectedState(LPDWORD flags, DWORD) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("InternetGetConnectedState", &code)) {
-        SetLastError(code);
+    if (FailsAsArmed("InternetGetConnectedState")) {
         if (flags) *flags = 0;
         return FALSE;
     }

@@ -6,6 +6,8 @@
 
 #include "system_state.h"
 
+using winsim::detail::FailsAsArmed;
+using winsim::detail::IssueHandle;
 using winsim::detail::ScObject;
 using winsim::detail::State;
 using winsim::detail::SystemState;
@@ -20,30 +22,23 @@ constexpr DWORD kUserManagerAccess = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_S
 constexpr DWORD kUserServiceAccess = SERVICE_QUERY_STATUS | 0x0001 /* QUERY_CONFIG */ |
                                      0x0080 /* INTERROGATE */ | 0x0008 /* ENUMERATE_DEPENDENTS */;
 
+// The manager or service `handle` names; null, counted as a stale use and with
+// ERROR_INVALID_HANDLE as the thread's last error, when it names none of that kind.
 ScObject* FindScObject(SystemState& s, SC_HANDLE handle, bool manager) {
     auto it = s.scHandles.find(reinterpret_cast<uintptr_t>(handle));
     if (it == s.scHandles.end() || it->second.isManager != manager) {
         ++s.staleHandleUses;
+        SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     return &it->second;
-}
-
-SC_HANDLE IssueScHandle(SystemState& s, ScObject object) {
-    uintptr_t value = winsim::detail::LowestFreeHandle(s.scHandles);
-    s.scHandles[value] = std::move(object);
-    winsim::CountLive(winsim::Resource::Handle, +1);
-    return reinterpret_cast<SC_HANDLE>(value);
 }
 
 // The record a service handle names, or null (with the thread's error) when the service
 // is gone or the handle lacks `access`.
 winsim::detail::ServiceRecord* ServiceFor(SystemState& s, SC_HANDLE handle, DWORD access) {
     ScObject* object = FindScObject(s, handle, false);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (object == nullptr) return nullptr;
     if ((object->access & access) != access) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
@@ -77,11 +72,7 @@ void RunService(SERVICE_TABLE_ENTRYW entry) {
 }  // namespace
 
 BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* serviceTable) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("StartServiceCtrlDispatcherW", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("StartServiceCtrlDispatcherW")) return FALSE;
     auto& s = State();
     std::unique_lock lock(s.mutex);
     if (!s.launchPending) {
@@ -117,11 +108,7 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* serviceTable
 
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName,
                                                          LPHANDLER_FUNCTION handler) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("RegisterServiceCtrlHandlerW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("RegisterServiceCtrlHandlerW")) return nullptr;
     if (serviceName == nullptr || handler == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -133,11 +120,7 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName,
 }
 
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE statusHandle, LPSERVICE_STATUS status) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("SetServiceStatus", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("SetServiceStatus")) return FALSE;
     if (statusHandle != kStatusHandle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -154,11 +137,7 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE statusHandle, LPSERVICE_STATU
 }
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD desiredAccess) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("OpenSCManagerW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("OpenSCManagerW")) return nullptr;
     if (machineName != nullptr) {  // only the local machine is simulated
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -169,25 +148,18 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD desiredAcces
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    return IssueScHandle(s, ScObject{true, {}, desiredAccess});
+    return IssueHandle<SC_HANDLE>(s.scHandles, ScObject{true, {}, desiredAccess});
 }
 
 SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
                                 DWORD desiredAccess, DWORD serviceType, DWORD startType,
                                 DWORD errorControl, LPCWSTR binaryPathName, LPCWSTR, LPDWORD tagId,
                                 LPCWSTR dependencies, LPCWSTR serviceStartName, LPCWSTR) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("CreateServiceW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("CreateServiceW")) return nullptr;
     auto& s = State();
     std::lock_guard lock(s.mutex);
     ScObject* object = FindScObject(s, manager, true);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (object == nullptr) return nullptr;
     if ((object->access & SC_MANAGER_CREATE_SERVICE) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
@@ -219,21 +191,14 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR 
         service.dependencies.emplace_back(name);
     if (serviceStartName) service.account = serviceStartName;
     s.services[service.name].config = service;
-    return IssueScHandle(s, ScObject{false, service.name, desiredAccess});
+    return IssueHandle<SC_HANDLE>(s.scHandles, ScObject{false, service.name, desiredAccess});
 }
 
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("OpenServiceW", &code)) {
-        SetLastError(code);
-        return nullptr;
-    }
+    if (FailsAsArmed("OpenServiceW")) return nullptr;
     auto& s = State();
     std::lock_guard lock(s.mutex);
-    if (FindScObject(s, manager, true) == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (FindScObject(s, manager, true) == nullptr) return nullptr;
     if (serviceName == nullptr || s.services.count(serviceName) == 0) {
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
@@ -242,15 +207,11 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desi
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    return IssueScHandle(s, ScObject{false, serviceName, desiredAccess});
+    return IssueHandle<SC_HANDLE>(s.scHandles, ScObject{false, serviceName, desiredAccess});
 }
 
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("ControlService", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("ControlService")) return FALSE;
     auto& s = State();
     std::lock_guard lock(s.mutex);
     if (control != SERVICE_CONTROL_STOP) {  // the product sends nothing else
@@ -274,11 +235,7 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("QueryServiceStatus", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("QueryServiceStatus")) return FALSE;
     auto& s = State();
     std::lock_guard lock(s.mutex);
     auto* record = ServiceFor(s, service, SERVICE_QUERY_STATUS);
@@ -298,29 +255,18 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE service) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("DeleteService", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("DeleteService")) return FALSE;
     auto& s = State();
     std::lock_guard lock(s.mutex);
     ScObject* object = FindScObject(s, service, false);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (object == nullptr) return FALSE;
     if (ServiceFor(s, service, DELETE) == nullptr) return FALSE;
     s.services.erase(object->serviceName);
     return TRUE;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE object) {
-    uint32_t code = 0;
-    if (winsim::TakeFault("CloseServiceHandle", &code)) {
-        SetLastError(code);
-        return FALSE;
-    }
+    if (FailsAsArmed("CloseServiceHandle")) return FALSE;
     auto& s = State();
     std::lock_guard lock(s.mutex);
     auto it = s.scHandles.find(reinterpret_cast<uintptr_t>(object));

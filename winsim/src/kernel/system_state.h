@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <winsim/bench.h>
 #include <winsim/system.h>
 
 namespace winsim::detail {
@@ -94,15 +95,52 @@ struct SystemState {
 
 SystemState& State();
 
-// Issues the lowest free handle value (a multiple of 4 from 4 up) in `table`.
-template <typename Table>
-uintptr_t LowestFreeHandle(const Table& table) {
+// For a call that reports failure through the thread's last error: true, with the armed code
+// as the last error, when a test armed this call of `site` to fail.
+inline bool FailsAsArmed(const char* site) {
+    uint32_t code = 0;
+    if (!TakeFault(site, &code)) return false;
+    SetLastError(code);
+    return true;
+}
+
+// The object of one kind (`KernelObject::event` or `::source`) that `handle` names; null,
+// counted as a stale use and with ERROR_INVALID_HANDLE as the thread's last error, when it
+// names none of that kind.
+template <typename T>
+std::shared_ptr<T> FindKernelObject(SystemState& s, HANDLE handle,
+                                    std::shared_ptr<T> KernelObject::*kind) {
+    auto it = s.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it != s.handles.end() && it->second.*kind) return it->second.*kind;
+    ++s.staleHandleUses;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+}
+
+// Closes `handle` if it names an object of `kind`.
+template <typename T>
+BOOL CloseKernelObject(HANDLE handle, std::shared_ptr<T> KernelObject::*kind) {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    if (!FindKernelObject(s, handle, kind)) return FALSE;
+    s.handles.erase(reinterpret_cast<uintptr_t>(handle));
+    CountLive(Resource::Handle, -1);
+    return TRUE;
+}
+
+// Files `object` in `table` (kernel or service handles) under the lowest free value, a
+// multiple of 4 from 4 up as the system issues them, and returns that value as a handle
+// of type Handle, counted live. The caller holds the lock.
+template <typename Handle, typename Table>
+Handle IssueHandle(Table& table, typename Table::mapped_type object) {
     uintptr_t value = 4;
     for (const auto& entry : table) {
         if (entry.first != value) break;
         value += 4;
     }
-    return value;
+    table[value] = std::move(object);
+    CountLive(Resource::Handle, +1);
+    return reinterpret_cast<Handle>(value);
 }
 
 // Local memory as LocalAlloc hands it out; freed with LocalFree.
