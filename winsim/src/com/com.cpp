@@ -12,15 +12,7 @@ namespace {
 class GlobalInterfaceTable final : public IGlobalInterfaceTable {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (HRESULT hr = ArmedFailure("IGlobalInterfaceTable::QueryInterface")) return hr;
-        if (object == nullptr) return E_POINTER;
-        if (riid != IID_IUnknown && riid != IID_IGlobalInterfaceTable) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<IGlobalInterfaceTable*>(this);
-        return S_OK;
+        return QueryOwnInterface<IGlobalInterfaceTable>(this, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override {
         CountLive(Resource::ComReference, +1);

@@ -48,33 +48,52 @@ bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
 // CoCreateInstance's factory for CLSID_WbemLocator.
 HRESULT CreateWbemLocator(REFIID riid, void** object);
 
+// What QueryInterface needs to know of an interface: its IID and the call's fault site.
+struct InterfaceInfo {
+    const IID& iid;
+    const char* queryInterfaceSite;
+};
 template <typename Interface>
-struct InterfaceInfo;
+InterfaceInfo InfoOf();
 template <>
-struct InterfaceInfo<IUnknown> {
-    static constexpr const char* kQueryInterfaceSite = "IUnknown::QueryInterface";
-    static const IID& iid() { return IID_IUnknown; }
-};
+inline InterfaceInfo InfoOf<IUnknown>() {
+    return {IID_IUnknown, "IUnknown::QueryInterface"};
+}
 template <>
-struct InterfaceInfo<IWbemLocator> {
-    static constexpr const char* kQueryInterfaceSite = "IWbemLocator::QueryInterface";
-    static const IID& iid() { return IID_IWbemLocator; }
-};
+inline InterfaceInfo InfoOf<IWbemLocator>() {
+    return {IID_IWbemLocator, "IWbemLocator::QueryInterface"};
+}
 template <>
-struct InterfaceInfo<IWbemServices> {
-    static constexpr const char* kQueryInterfaceSite = "IWbemServices::QueryInterface";
-    static const IID& iid() { return IID_IWbemServices; }
-};
+inline InterfaceInfo InfoOf<IWbemServices>() {
+    return {IID_IWbemServices, "IWbemServices::QueryInterface"};
+}
 template <>
-struct InterfaceInfo<IWbemClassObject> {
-    static constexpr const char* kQueryInterfaceSite = "IWbemClassObject::QueryInterface";
-    static const IID& iid() { return IID_IWbemClassObject; }
-};
+inline InterfaceInfo InfoOf<IWbemClassObject>() {
+    return {IID_IWbemClassObject, "IWbemClassObject::QueryInterface"};
+}
 template <>
-struct InterfaceInfo<IWbemQualifierSet> {
-    static constexpr const char* kQueryInterfaceSite = "IWbemQualifierSet::QueryInterface";
-    static const IID& iid() { return IID_IWbemQualifierSet; }
-};
+inline InterfaceInfo InfoOf<IWbemQualifierSet>() {
+    return {IID_IWbemQualifierSet, "IWbemQualifierSet::QueryInterface"};
+}
+template <>
+inline InterfaceInfo InfoOf<IGlobalInterfaceTable>() {
+    return {IID_IGlobalInterfaceTable, "IGlobalInterfaceTable::QueryInterface"};
+}
+
+// QueryInterface of an object that implements `Interface` alone.
+template <typename Interface>
+HRESULT QueryOwnInterface(Interface* self, REFIID riid, void** object) {
+    const InterfaceInfo info = InfoOf<Interface>();
+    if (HRESULT hr = ArmedFailure(info.queryInterfaceSite)) return hr;
+    if (object == nullptr) return E_POINTER;
+    if (riid != IID_IUnknown && riid != info.iid) {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    self->AddRef();
+    *object = self;
+    return S_OK;
+}
 
 // A reference-counted COM object implementing one interface; counted as a live object and
 // each of its references as a live reference.
@@ -94,15 +113,7 @@ class ComObject : public Interface {
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (HRESULT hr = ArmedFailure(InterfaceInfo<Interface>::kQueryInterfaceSite)) return hr;
-        if (object == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == InterfaceInfo<Interface>::iid()) {
-            AddRef();
-            *object = static_cast<Interface*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return QueryOwnInterface<Interface>(this, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override {
         CountLive(Resource::ComReference, +1);

@@ -18,21 +18,21 @@ std::recursive_mutex& MutexOf(LPCRITICAL_SECTION section) {
 
 // None of these can fail; each is counted so that tests see the call.
 extern "C" void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    winsim::ArmedFailure("InitializeCriticalSection");
+    winsim::CountCall("InitializeCriticalSection");
     new (lpCriticalSection->opaque) std::recursive_mutex();
 }
 
 extern "C" void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    winsim::ArmedFailure("EnterCriticalSection");
+    winsim::CountCall("EnterCriticalSection");
     MutexOf(lpCriticalSection).lock();
 }
 
 extern "C" void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    winsim::ArmedFailure("LeaveCriticalSection");
+    winsim::CountCall("LeaveCriticalSection");
     MutexOf(lpCriticalSection).unlock();
 }
 
 extern "C" void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
-    winsim::ArmedFailure("DeleteCriticalSection");
+    winsim::CountCall("DeleteCriticalSection");
     MutexOf(lpCriticalSection).~recursive_mutex();
 }
