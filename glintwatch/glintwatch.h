@@ -3,6 +3,7 @@
 // commands to install, remove and debug it from a console.
 #include <atomic>
 
+#include <critical_section.h>
 #include <platform.h>
 
 #include "stop_signal.h"

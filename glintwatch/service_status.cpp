@@ -7,7 +7,7 @@ bool ReportServiceState(DWORD state, DWORD exitCode, DWORD waitHint) {
     if (serviceGlobals.consoleMode) return true;
     BOOL sent;
     {
-        std::lock_guard guard(serviceGlobals.statusLock);
+        CriticalSection::Lock guard(serviceGlobals.statusLock);
         SERVICE_STATUS& status = serviceGlobals.status;
         status.dwCurrentState = state;
         // Stop is the only request the service takes, and not while it starts.
@@ -34,7 +34,7 @@ void WINAPI LedServiceCtrl(DWORD control) {
     }
     DWORD current;
     {
-        std::lock_guard guard(serviceGlobals.statusLock);
+        CriticalSection::Lock guard(serviceGlobals.statusLock);
         current = serviceGlobals.status.dwCurrentState;
     }
     ReportServiceState(current, 0, 0);

@@ -1,6 +1,6 @@
 #pragma once
 // Owners for what the library takes from COM and OLE Automation: interface references,
-// system strings, variants, safe arrays and their data access, and the critical section.
+// system strings, variants, safe arrays and their data access.
 #include <platform.h>
 #include <unique_resource.h>
 
@@ -103,31 +103,6 @@ class SafeArrayAccess {
     SAFEARRAY* array_;
     void* data_ = nullptr;
     HRESULT result_;
-};
-
-class CriticalSection {
-  public:
-    CriticalSection() { InitializeCriticalSection(&section_); }
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-    ~CriticalSection() { DeleteCriticalSection(&section_); }
-
-    // Holds the section for one scope, however the scope is left.
-    class Lock {
-      public:
-        explicit Lock(CriticalSection& section) : section_(section) {
-            EnterCriticalSection(&section_.section_);
-        }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-        ~Lock() { LeaveCriticalSection(&section_.section_); }
-
-      private:
-        CriticalSection& section_;
-    };
-
-  private:
-    CRITICAL_SECTION section_;
 };
 
 }  // namespace glintlamp

@@ -1,5 +1,6 @@
 #pragma once
 // The WMI channel to the firmware's device-control class "ZelvDeviceControl" in "root\wmi".
+#include <critical_section.h>
 #include <platform.h>
 
 #include <cstdint>
