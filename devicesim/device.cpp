@@ -157,8 +157,7 @@ std::string FormatConfig(const DeviceConfig& config) {
            "\nbdat_class=" + std::to_string(config.bdatClassPresent) + "\nmax=" + max +
            "\nmax_name=" + config.maxName + "\nstatus=" + OverrideText(config.status) +
            "\nlength=" + OverrideText(config.lengthByte) +
-           "\nstate_a=" + OverrideText(config.stateA) +
-           "\nstate_b=" + OverrideText(config.stateB) +
+           "\nstate_a=" + OverrideText(config.stateA) + "\nstate_b=" + OverrideText(config.stateB) +
            "\nanswer_size=" + OverrideText(config.answerSize) + "\nanswer=" + shape + "\n";
 }
 

@@ -54,7 +54,7 @@ constexpr uint8_t kStatusBadCommand = 2;
 constexpr uint8_t kStatusBadRequest = 5;
 
 class Device {
-public:
+  public:
     explicit Device(DeviceConfig config = {}) : config_(std::move(config)) {}
 
     DeviceConfig& config() { return config_; }
@@ -69,7 +69,7 @@ public:
     unsigned commands() const { return commands_; }
     const std::vector<uint8_t>& lastRequest() const { return lastRequest_; }
 
-private:
+  private:
     DeviceConfig config_;
     LedBytes led_;
     unsigned commands_ = 0;

@@ -5,7 +5,7 @@
 // is reset. An empty owner holds T{} (a null handle or pointer).
 template <typename T, auto Close>
 class UniqueResource {
-public:
+  public:
     UniqueResource() = default;
     explicit UniqueResource(T value) : value_(value) {}
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
@@ -31,6 +31,6 @@ public:
     }
     T release() { return std::exchange(value_, T{}); }
 
-private:
+  private:
     T value_{};
 };
