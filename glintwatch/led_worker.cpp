@@ -22,15 +22,16 @@ class StopEventScope {
 
 void RunLedWorker() {
     wchar_t message[256];
+    // Declared before the stop event so that, on the way out, the event is closed first and
+    // COM left after it.
+    ComApartment apartment;
     if (!ReportServiceState(SERVICE_START_PENDING, 0, kStartWaitHintMs)) return;
     if (!serviceGlobals.stopEvent.Create()) return;
     StopEventScope closeStopEvent;
     if (!ReportServiceState(SERVICE_START_PENDING, 0, kStartWaitHintMs)) return;
 
-    ComApartment apartment(COINIT_APARTMENTTHREADED);
-    if (apartment.result() != S_OK) {
-        FormatText(message, L"CoInitializeEx() failed: 0x%08X\n",
-                   static_cast<unsigned>(apartment.result()));
+    if (const HRESULT entered = apartment.Enter(COINIT_APARTMENTTHREADED); entered != S_OK) {
+        FormatText(message, L"CoInitializeEx() failed: 0x%08X\n", static_cast<unsigned>(entered));
         LogServiceError(message);
         return;
     }

@@ -18,18 +18,21 @@ using ArgumentBlock = UniqueResource<LPWSTR*, FreeArgumentBlock>;
 // A text FormatMessageW allocated.
 using LocalText = UniqueResource<LPWSTR, FreeLocalText>;
 
-// The calling thread's COM apartment, initialised for the scope. Both S_OK and S_FALSE
-// (already initialised) count once and are undone on scope exit.
+// The calling thread's COM apartment, from Enter to the end of the scope. Both S_OK and
+// S_FALSE (already initialised) count once and are undone on scope exit.
 class ComApartment {
   public:
-    explicit ComApartment(DWORD model) : result_(CoInitializeEx(nullptr, model)) {}
+    ComApartment() = default;
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
     ~ComApartment() {
         if (result_ == S_OK || result_ == S_FALSE) CoUninitialize();
     }
-    HRESULT result() const { return result_; }
+    HRESULT Enter(DWORD model) {
+        result_ = CoInitializeEx(nullptr, model);
+        return result_;
+    }
 
   private:
-    HRESULT result_;
+    HRESULT result_ = E_UNEXPECTED;  // not entered
 };

@@ -72,9 +72,11 @@ class UniqueVariant {
 
     const VARIANT& get() const { return variant_; }
     VARIANT* ptr() { return &variant_; }
+    // Releases what is held; the variant is then empty.
+    void Clear() { VariantClear(&variant_); }
     // Clears what is held and returns the variant for an out-parameter.
     VARIANT* put() {
-        VariantClear(&variant_);
+        Clear();
         return &variant_;
     }
 

@@ -190,17 +190,17 @@ HRESULT CZelvDeviceControl::ExecControl() {
 // loses nothing that exists. An answer of the wrong shape is WBEM_E_TYPE_MISMATCH.
 HRESULT CZelvDeviceControl::ReadResponse(BYTE* buffer) {
     if (!outParams_) return kWbemTypeMismatch;
+    UniqueVariant data;
+    HRESULT hr = outParams_->Get(MakeBstr(L"Data").get(), 0, data.put(), nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    if (data.get().vt != VT_UNKNOWN || data.get().punkVal == nullptr) return kWbemTypeMismatch;
     ComPtr<IWbemClassObject> response;
-    {
-        UniqueVariant data;
-        HRESULT hr = outParams_->Get(MakeBstr(L"Data").get(), 0, data.put(), nullptr, nullptr);
-        if (FAILED(hr)) return hr;
-        if (data.get().vt != VT_UNKNOWN || data.get().punkVal == nullptr) return kWbemTypeMismatch;
-        hr = data.get().punkVal->QueryInterface(IID_IWbemClassObject, response.put_void());
-        if (FAILED(hr)) return hr;
-    }
+    hr = data.get().punkVal->QueryInterface(IID_IWbemClassObject, response.put_void());
+    if (FAILED(hr)) return hr;
     UniqueVariant bytes;
-    HRESULT hr = response->Get(MakeBstr(L"Bytes").get(), 0, bytes.put(), nullptr, nullptr);
+    hr = response->Get(MakeBstr(L"Bytes").get(), 0, bytes.put(), nullptr, nullptr);
+    // "Data" is given back once the bytes are in hand, whatever Get answered.
+    data.Clear();
     if (FAILED(hr)) return hr;
     SAFEARRAY* array = bytes.get().parray;
     if (bytes.get().vt != (VT_ARRAY | VT_UI1) || array == nullptr || array->cDims != 1)

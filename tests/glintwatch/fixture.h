@@ -3,6 +3,7 @@
 // check that every handle and block came back, and helpers to run the program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>

@@ -227,6 +227,18 @@ TEST_F(ServiceTest, AFailedStoppedReportIsLoggedAndNothingElseHappens) {
     EXPECT_EQ(winsim::StatusReports().back().dwCurrentState, SERVICE_STOP_PENDING);
 }
 
+TEST_F(ServiceTest, ClosesTheStopEventBeforeLeavingCom) {
+    serviceGlobals.consoleMode = true;
+    winsim::ResetFirmware(NoFirmwareClass());  // the worker leaves right after the detect
+    RunLedWorker();
+    const std::vector<std::string> sites = winsim::SitesCalled();
+    const auto close = std::find(sites.begin(), sites.end(), "CloseHandle");
+    const auto uninitialize = std::find(sites.begin(), sites.end(), "CoUninitialize");
+    ASSERT_NE(close, sites.end());
+    ASSERT_NE(uninitialize, sites.end());
+    EXPECT_LT(close, uninitialize);
+}
+
 TEST_F(ServiceTest, AFailedRegistrationReportsNothing) {
     winsim::ArmFault("RegisterServiceCtrlHandlerW", 1, ERROR_INVALID_PARAMETER);
     CaptureOutput([] { ServiceProcess().Join(); });
