@@ -25,6 +25,8 @@ void PrintUsage() {
     std::printf("%s -debug <params>   to run as a console app for debugging\n", kServiceNameNarrow);
     std::printf("\nStartServiceCtrlDispatcher being called.\n");
     std::printf("This may take several seconds.  Please wait.\n");
+    // Shown before the dispatcher takes the thread, which can be for the life of the service.
+    std::fflush(stdout);
 }
 
 }  // namespace

@@ -30,6 +30,9 @@ void WriteConsoleText(const wchar_t* text) {
         const auto code = static_cast<uint32_t>(*text);
         std::putchar(code <= 0xFF ? static_cast<int>(code) : '?');
     }
+    // A pipe or file would hold the text back until exit; a console program that is ended
+    // from outside (or waits in the dispatcher) must already have shown what it said.
+    std::fflush(stdout);
 }
 
 void PrintConsole(const wchar_t* format, ...) {

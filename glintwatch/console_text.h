@@ -11,7 +11,8 @@ void FormatText(wchar_t (&buffer)[N], const wchar_t* format, Args... args) {
 }
 
 // Writes wide text to standard output as the C library's default locale does: a character
-// up to U+00FF as the one byte of the same value, any other character as '?'.
+// up to U+00FF as the one byte of the same value, any other character as '?'. The text is
+// flushed at once.
 void WriteConsoleText(const wchar_t* text);
 // Formats a wide message (cut to a console line of 1024 characters) and writes it.
 void PrintConsole(const wchar_t* format, ...);

@@ -1,4 +1,8 @@
 // The program's options and its console commands: install, remove, debug and Ctrl+C.
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "fixture.h"
 
 namespace {
@@ -210,6 +214,30 @@ TEST_F(CommandsTest, DebugRunsTheWorkerInTheConsoleUntilCtrlC) {
     EXPECT_TRUE(winsim::StatusReports().empty());
     EXPECT_TRUE(winsim::LoggedEvents().empty());
     EXPECT_EQ(serviceGlobals.lastError, 0u);
+}
+
+// A console program is often ended from outside: its line must be out while it runs, not
+// held in a buffer until exit.
+TEST_F(CommandsTest, DebugShowsItsLineWhileTheWorkerRuns) {
+    winsim::SetClockMode(winsim::ClockMode::Manual);
+    winsim::SetCommandLine(L"glintwatch.exe -debug");
+    std::fflush(stdout);
+    FILE* console = std::tmpfile();
+    ASSERT_NE(console, nullptr);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(fileno(console), STDOUT_FILENO);
+    std::thread mainThread([] { RunMain({"glintwatch", "-debug"}); });
+    const bool waiting = winsim::AwaitTimedWaits(1);
+    char shown[64] = {};
+    const ssize_t length = pread(fileno(console), shown, sizeof shown - 1, 0);
+    winsim::DeliverConsoleControl(CTRL_C_EVENT);
+    mainThread.join();
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    std::fclose(console);
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(std::string(shown, length > 0 ? length : 0), "Debugging Zelv LED Control Service.\n");
 }
 
 TEST_F(CommandsTest, DebugEndsQuietlyWhenTheWorkerFails) {

@@ -217,6 +217,34 @@ def scenario_device_faults(build):
     return prefix
 
 
+def scenario_debug_console(build):
+    """-debug with the firmware present runs the worker in the console: the LED follows the
+    connection, and the console line is out while the program still runs (a console program
+    is often ended from outside, and must not have kept its text back)."""
+    prefix = Prefix(build, "debug-console")
+    with Session(prefix) as session:
+        output = prefix.root / "debug-stdout.txt"
+        with open(output, "wb") as stdout:
+            program = subprocess.Popen(
+                ["wine", prefix.program(), "-debug", "extra", "arguments"],
+                env=winetest.wine_env(prefix.root), stdin=subprocess.DEVNULL, stdout=stdout,
+                stderr=subprocess.DEVNULL)
+        try:
+            expect(wait_for(lambda: prefix.led() == "on", 10) is not None,
+                   f"-debug: LED {prefix.led()!r}, not on")
+            prefix.set_online(False)
+            expect(wait_for(lambda: prefix.led() == "off", 5) is not None,
+                   f"-debug: LED {prefix.led()!r}, not off")
+            expect(output.read_bytes() == console(f"Debugging {DISPLAY_NAME}.\n"),
+                   f"-debug while running: {output.read_bytes()!r}")
+            expect(program.poll() is None, "-debug ended by itself")
+            expect(session.event_lines() == [], "-debug logged events")
+        finally:
+            program.kill()
+            program.wait()
+    return prefix
+
+
 def scenario_led_failure(build):
     """The firmware starts answering a failing status while the service runs."""
     prefix = Prefix(build, "led-failure")
@@ -370,6 +398,7 @@ SCENARIOS = {
     "no-firmware-class": scenario_no_firmware_class,
     "wine-wmi": scenario_wine_wmi,
     "device-faults": scenario_device_faults,
+    "debug-console": scenario_debug_console,
     "led-failure": scenario_led_failure,
     "remove": scenario_remove,
     "usage": scenario_usage,
