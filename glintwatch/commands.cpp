@@ -7,10 +7,7 @@
 
 namespace {
 
-constexpr DWORD kModulePathCapacity = 512;
 constexpr DWORD kStopPollMs = 1000;
-// "winmgmt", ended by its own terminator and the list's.
-constexpr wchar_t kDependencies[] = L"winmgmt\0";
 
 bool EqualsIgnoringAsciiCase(const char* text, const char* word) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -58,12 +55,12 @@ int GlintwatchMain(int argc, char** argv) {
 }
 
 void CmdCreateService() {
-    wchar_t modulePath[kModulePathCapacity];
-    const DWORD length = GetModuleFileNameW(nullptr, modulePath, kModulePathCapacity);
+    wchar_t modulePath[kProgramPathCapacity];
+    const DWORD length = GetModuleFileNameW(nullptr, modulePath, kProgramPathCapacity);
     // A path that filled the buffer may be cut short: installing it would register
     // another program.
-    if (length == kModulePathCapacity) SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    if (length == 0 || length == kModulePathCapacity) {
+    if (length == kProgramPathCapacity) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    if (length == 0 || length == kProgramPathCapacity) {
         PrintConsole(L"Unable to install %ls - %ls\n", kDisplayName, FormatLastError());
         return;
     }
@@ -73,13 +70,8 @@ void CmdCreateService() {
         PrintConsole(L"OpenSCManager failed - %ls\n", FormatLastError());
         return;
     }
-    // Quoted, so that a path with spaces cannot start another program ("C:\Program.exe").
-    wchar_t binaryPath[kModulePathCapacity + 2];
-    FormatText(binaryPath, L"\"%ls\"", modulePath);
-    ScHandle service(CreateServiceW(manager.get(), kServiceName, kDisplayName, SERVICE_QUERY_STATUS,
-                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                    SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr,
-                                    kDependencies, nullptr, nullptr));
+    ScHandle service(
+        CreateLedService(manager.get(), modulePath, SERVICE_DEMAND_START, SERVICE_QUERY_STATUS));
     if (!service) {
         PrintConsole(L"CreateService failed - %ls\n", FormatLastError());
         return;

@@ -6,11 +6,9 @@
 #include <critical_section.h>
 #include <platform.h>
 
+#include "service_registration.h"
 #include "stop_signal.h"
 
-inline constexpr const wchar_t* kServiceName = L"Glintwatch";
-inline constexpr const char* kServiceNameNarrow = "Glintwatch";
-inline constexpr const wchar_t* kDisplayName = L"Zelv LED Control Service";
 
 // The process-wide state of the service program.
 struct ServiceGlobals {

@@ -9,10 +9,12 @@ inline void CloseScHandle(SC_HANDLE handle) { CloseServiceHandle(handle); }
 inline void CloseEventSource(HANDLE source) { DeregisterEventSource(source); }
 inline void FreeArgumentBlock(LPWSTR* argv) { LocalFree(argv); }
 inline void FreeLocalText(LPWSTR text) { LocalFree(text); }
+inline void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
 
 using EventHandle = UniqueResource<HANDLE, CloseKernelHandle>;
 using ScHandle = UniqueResource<SC_HANDLE, CloseScHandle>;
 using EventSource = UniqueResource<HANDLE, CloseEventSource>;
+using RegistryKey = UniqueResource<HKEY, CloseRegistryKey>;
 // The argument array of CommandLineToArgvW: one block of local memory.
 using ArgumentBlock = UniqueResource<LPWSTR*, FreeArgumentBlock>;
 // A text FormatMessageW allocated.

@@ -9,6 +9,7 @@
 
 #include <winsim/eventlog.h>
 #include <winsim/kernel.h>
+#include <winsim/registry.h>
 #include <winsim/service.h>
 
 namespace winsim {
@@ -83,6 +84,11 @@ struct InstalledService {
     std::vector<std::wstring> dependencies;
     std::optional<std::wstring> account;  // none: LocalSystem
     DWORD currentState = SERVICE_STOPPED;
+    std::optional<std::wstring> description;
+    // Recovery: the reset period in seconds and the actions, once set.
+    std::optional<DWORD> failureResetPeriod;
+    std::vector<SC_ACTION> failureActions;
+    bool failureActionsOnNonCrashFailures = false;
 };
 std::optional<InstalledService> FindService(const std::wstring& name);
 void AddService(InstalledService service);
@@ -90,6 +96,17 @@ void AddService(InstalledService service);
 // status queries; after them it shows `finalState`.
 void ScriptStop(const std::wstring& name, unsigned pendingQueries,
                 DWORD finalState = SERVICE_STOPPED);
+
+// ---- Registry -------------------------------------------------------------------------------
+// Keys are paths below HKEY_LOCAL_MACHINE ("SYSTEM\\CurrentControlSet\\..."), in any case.
+struct RegistryValue {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+std::optional<RegistryValue> FindRegistryValue(const std::wstring& key, const std::wstring& name);
+bool RegistryKeyExists(const std::wstring& key);
+// The text of a REG_SZ or REG_EXPAND_SZ value, without its terminator.
+std::wstring RegistryString(const RegistryValue& value);
 
 // ---- The service run by this process ---------------------------------------------------------
 // Starts "the process" as the SCM would: the next StartServiceCtrlDispatcherW connects,

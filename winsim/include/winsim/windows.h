@@ -7,6 +7,7 @@
 #include <winsim/ole.h>
 #include <winsim/wmi.h>
 #include <winsim/service.h>
+#include <winsim/registry.h>
 #include <winsim/eventlog.h>
 #include <winsim/wininet.h>
 #include <winsim/shell.h>

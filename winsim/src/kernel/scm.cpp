@@ -265,6 +265,59 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
     return TRUE;
 }
 
+BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {
+    if (FailsAsArmed("StartServiceW")) return FALSE;
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    auto* record = ServiceFor(s, service, SERVICE_START);
+    if (record == nullptr) return FALSE;
+    if (record->config.currentState != SERVICE_STOPPED) {
+        SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+        return FALSE;
+    }
+    // No process is simulated behind an installed service: it runs at once.
+    record->config.currentState = SERVICE_RUNNING;
+    return TRUE;
+}
+
+BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
+    if (FailsAsArmed("ChangeServiceConfig2W")) return FALSE;
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    auto* record = ServiceFor(s, service, SERVICE_CHANGE_CONFIG);
+    if (record == nullptr) return FALSE;
+    if (info == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    winsim::InstalledService& config = record->config;
+    switch (infoLevel) {
+        case SERVICE_CONFIG_DESCRIPTION: {
+            LPCWSTR text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
+            // A null description leaves it unchanged; an empty one removes it.
+            if (text != nullptr) config.description = std::wstring(text);
+            return TRUE;
+        }
+        case SERVICE_CONFIG_FAILURE_ACTIONS: {
+            const auto& actions = *static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+            // A null action array leaves the actions and the reset period unchanged.
+            if (actions.lpsaActions == nullptr) return TRUE;
+            config.failureResetPeriod = actions.dwResetPeriod;
+            config.failureActions.assign(actions.lpsaActions,
+                                         actions.lpsaActions + actions.cActions);
+            return TRUE;
+        }
+        case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+            config.failureActionsOnNonCrashFailures =
+                static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)
+                    ->fFailureActionsOnNonCrashFailures != FALSE;
+            return TRUE;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+    }
+}
+
 BOOL WINAPI CloseServiceHandle(SC_HANDLE object) {
     if (FailsAsArmed("CloseServiceHandle")) return FALSE;
     auto& s = State();

@@ -25,6 +25,7 @@ void ResetSystem() {
     s.events.clear();
     s.administrator = true;
     s.services.clear();
+    s.registry.clear();
     s.launchPending = false;
     s.handler = nullptr;
     s.pendingControls.clear();

@@ -82,6 +82,10 @@ struct SystemState {
     std::map<std::wstring, ServiceRecord> services;
     std::map<uintptr_t, ScObject> scHandles;
 
+    // Registry: values by key path and value name, both folded to lower case.
+    std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
+    std::map<uintptr_t, std::wstring> registryHandles;
+
     // The service run by this process
     bool launchPending = false;
     bool dispatcherRunning = false;
