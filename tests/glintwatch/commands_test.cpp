@@ -65,7 +65,7 @@ TEST_F(CommandsTest, OptionsPickTheCommandByTheFirstArgumentOnly) {
     }
 }
 
-TEST_F(CommandsTest, InstallRegistersTheQuotedPath) {
+TEST_F(CommandsTest, InstallRegistersOnlyTheServiceWithTheQuotedPath) {
     const std::string output = CaptureOutput([] { RunMain({"glintwatch", "-install"}); });
     EXPECT_EQ(output, "Zelv LED Control Service installed.\n");
     const auto service = winsim::FindService(L"Glintwatch");
@@ -73,6 +73,10 @@ TEST_F(CommandsTest, InstallRegistersTheQuotedPath) {
     EXPECT_TRUE(SameConfig(*service, InstalledGlintwatch()));
     EXPECT_EQ(service->binaryPath, L"\"C:\\Program Files\\Glintwatch\\glintwatch.exe\"");
     EXPECT_EQ(service->currentState, SERVICE_STOPPED);  // installed, not started
+    // The service alone: what else a machine needs is the installer's to register.
+    EXPECT_FALSE(service->description);
+    EXPECT_TRUE(service->failureActions.empty());
+    EXPECT_FALSE(winsim::RegistryKeyExists(kEventSourceKey));
 }
 
 TEST_F(CommandsTest, InstallFailuresPrintTheSystemTextAndChangeNothing) {

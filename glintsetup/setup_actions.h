@@ -1,0 +1,26 @@
+#pragma once
+// What the installer does to the system beyond copying files: the service with its
+// description, recovery and event source on install, and all of it gone on removal.
+#include <platform.h>
+#include <service_registration.h>
+
+// The longest install folder the installer passes, terminator included.
+inline constexpr DWORD kInstallDirCapacity = kProgramPathCapacity;
+
+// Where an action tells what it did, line by line (the installer's log).
+using SetupLog = void (*)(void* context, const wchar_t* line);
+struct SetupReporter {
+    SetupLog write;
+    void* context;
+};
+
+// Registers the service for the program in `installDir` (with or without a closing
+// backslash), to start automatically, and starts it. A service of the same name that is
+// already there is removed first. ERROR_SUCCESS, or the Win32 error that made it fail; what
+// a machine may lack (recovery settings, a start that fails for want of the firmware) is
+// reported and does not fail the install.
+DWORD InstallLedService(const wchar_t* installDir, SetupReporter report);
+
+// Stops and deletes the service and deletes its event source. Nothing to remove is
+// success.
+DWORD RemoveLedService(SetupReporter report);
