@@ -138,8 +138,9 @@ HRESULT CZelvDeviceControl::FindMaxQualifier(IWbemQualifierSet* qualifiers) {
     }
 }
 
-HRESULT CZelvDeviceControl::Exchange(BYTE* buffer) {
-    if (buffer == nullptr) return E_POINTER;
+HRESULT CZelvDeviceControl::Exchange(LedRequestBuffer buffer) {
+    // No buffer, or one without room even for the length byte.
+    if (buffer.empty()) return E_POINTER;
     if (initResult_ != S_OK) return initResult_;
     CriticalSection::Lock hold(lock_);
     HRESULT hr = PutRequest(buffer);
@@ -155,13 +156,19 @@ HRESULT CZelvDeviceControl::Exchange(BYTE* buffer) {
 
 // Sends byte 0 and the bytes it counts in an array of maxBytes elements, the rest zero.
 // A length byte that reaches past the array is refused by the first element stored beyond
-// its end, and nothing is sent.
-HRESULT CZelvDeviceControl::PutRequest(const BYTE* buffer) {
+// its end; one that reaches past a buffer shorter than the array is E_INVALIDARG. Either
+// way nothing is sent.
+HRESULT CZelvDeviceControl::PutRequest(LedRequestBuffer buffer) {
     UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(maxBytes_)));
     if (!array) return kWbemOutOfMemory;
     for (LONG index = 0; index <= buffer[0]; ++index) {
-        HRESULT hr = SafeArrayPutElement(array.get(), &index, const_cast<BYTE*>(buffer + index));
+        // Past the buffer a zero stands in, so that the array refuses an index beyond its
+        // own end first.
+        const auto offset = static_cast<std::size_t>(index);
+        BYTE element = offset < buffer.size() ? buffer[offset] : BYTE{0};
+        HRESULT hr = SafeArrayPutElement(array.get(), &index, &element);
         if (FAILED(hr)) return hr;
+        if (offset >= buffer.size()) return E_INVALIDARG;
     }
     VARIANT bytes;  // a view: `array` keeps the ownership and destroys it after the Put
     VariantInit(&bytes);
@@ -188,7 +195,7 @@ HRESULT CZelvDeviceControl::ExecControl() {
 // Copies the answer's length byte and the bytes it counts into `buffer`, cut to what both
 // the buffer and the answer array hold: a firmware whose length byte overstates its answer
 // loses nothing that exists. An answer of the wrong shape is WBEM_E_TYPE_MISMATCH.
-HRESULT CZelvDeviceControl::ReadResponse(BYTE* buffer) {
+HRESULT CZelvDeviceControl::ReadResponse(LedRequestBuffer buffer) {
     if (!outParams_) return kWbemTypeMismatch;
     UniqueVariant data;
     HRESULT hr = outParams_->Get(MakeBstr(L"Data").get(), 0, data.put(), nullptr, nullptr);
@@ -209,9 +216,9 @@ HRESULT CZelvDeviceControl::ReadResponse(BYTE* buffer) {
     if (FAILED(access.result())) return access.result();
     std::size_t available = array->rgsabound[0].cElements;
     if (available > 0) {
-        std::size_t count = std::min(
-            {std::size_t{access.bytes()[0]} + 1, static_cast<std::size_t>(maxBytes_), available});
-        std::memcpy(buffer, access.bytes(), count);
+        std::size_t count =
+            std::min({std::size_t{access.bytes()[0]} + 1, buffer.size(), available});
+        std::memcpy(buffer.data(), access.bytes(), count);
     }
     return access.Unaccess();
 }
