@@ -13,7 +13,9 @@ namespace winsim {
 // methods, e.g. "IWbemServices::GetObject" or "SysAllocString") through TakeFault, which
 // counts the call and says whether a test armed it to fail.
 
-// Fails the nth call of `site` from now (1 = the next one) with `code`.
+// Fails the nth call of `site` from now (1 = the next one) with `code`. A success code
+// other than 0 (S_FALSE, WBEM_S_NO_MORE_DATA, ...) makes the call return it at once, handing
+// back nothing: a call that reports success with a null object, array or data pointer.
 void ArmFault(const std::string& site, unsigned nth, uint32_t code);
 // Fails every call of `site` from now on with `code`.
 void ArmFaultAlways(const std::string& site, uint32_t code);
