@@ -56,7 +56,6 @@ class GlintctlTest : public ::testing::Test {
     // Whatever the tool did, it has left COM, released the library's objects and freed every
     // system text before it returned.
     Outcome Run(std::vector<std::string> arguments) {
-        Zelv_LedExit();
         glintlamp::library.maxBytes = -1;
         const long apartmentsBefore = winsim::LiveApartments();
         arguments.insert(arguments.begin(), "glintctl");
@@ -72,9 +71,9 @@ class GlintctlTest : public ::testing::Test {
         std::fflush(stderr);
         Outcome outcome{exitCode, ::testing::internal::GetCapturedStdout(),
                         ::testing::internal::GetCapturedStderr()};
-        EXPECT_EQ(winsim::LiveNow(), liveBefore_) << arguments[1];
-        EXPECT_EQ(winsim::LiveLocalBlocks(), blocksBefore_) << arguments[1];
-        EXPECT_EQ(winsim::LiveApartments(), apartmentsBefore) << arguments[1];
+        EXPECT_EQ(winsim::LiveNow(), liveBefore_) << arguments.back();
+        EXPECT_EQ(winsim::LiveLocalBlocks(), blocksBefore_) << arguments.back();
+        EXPECT_EQ(winsim::LiveApartments(), apartmentsBefore) << arguments.back();
         return outcome;
     }
 
