@@ -16,8 +16,9 @@ constexpr HRESULT kWbemNotFound = static_cast<HRESULT>(WBEM_E_NOT_FOUND);
 constexpr HRESULT kWbemOutOfMemory = static_cast<HRESULT>(WBEM_E_OUT_OF_MEMORY);
 constexpr HRESULT kWbemTypeMismatch = static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH);
 
-// The result of a call that hands back `objects`. One that reports success yet hands back
-// nothing breaks its contract; it counts as a failure, so that nothing uses the null.
+// The result of a call that hands back `objects` (references, or a cookie). One that reports
+// success yet hands back nothing breaks its contract; it counts as a failure, so that nothing
+// uses the null.
 template <typename... Objects>
 HRESULT Received(HRESULT hr, const Objects&... objects) {
     if (FAILED(hr)) return hr;
@@ -64,7 +65,8 @@ HRESULT CZelvDeviceControl::Construct() {
                                    IID_IGlobalInterfaceTable, git_.put_void()),
                   git_);
     if (FAILED(hr)) return hr;
-    hr = git_->RegisterInterfaceInGlobal(services_.get(), IID_IWbemServices, &cookie_);
+    hr = Received(git_->RegisterInterfaceInGlobal(services_.get(), IID_IWbemServices, &cookie_),
+                  cookie_);
     if (FAILED(hr)) return hr;
     if (hr = LoadClasses(); FAILED(hr)) return hr;
     if (hr = SpawnInstances(); FAILED(hr)) return hr;

@@ -62,7 +62,7 @@ TEST_F(FaultSweepTest, EveryCallOnTheDetectPathFailsCleanly) {
     }
 }
 
-// A call that reports success (here S_FALSE) yet hands back no object or data breaks its
+// A call that reports success (here S_FALSE) yet hands back no object, cookie or data breaks its
 // contract; the library fails the command instead of using the null, leaks nothing, and
 // works again after Zelv_LedExit.
 TEST_F(FaultSweepTest, ASuccessThatHandsBackNothingIsAFailure) {
@@ -76,6 +76,7 @@ TEST_F(FaultSweepTest, ASuccessThatHandsBackNothingIsAFailure) {
         {"IWbemLocator::QueryInterface", 1, kUnexpected},
         {"IWbemLocator::ConnectServer", 1, kUnexpected},
         {"CoCreateInstance", 2, kUnexpected},  // the global interface table
+        {"IGlobalInterfaceTable::RegisterInterfaceInGlobal", 1, kUnexpected},  // no cookie
         {"IWbemServices::GetObject", 1, kUnexpected},
         {"IWbemServices::GetObject", 2, kUnexpected},
         {"IWbemClassObject::GetMethod", 1, kUnexpected},
