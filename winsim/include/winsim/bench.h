@@ -39,6 +39,10 @@ inline void CountCall(const char* site) {
 // to run out. A block of (nearly) 2 GiB is never granted, as in a 32-bit process.
 void ArmHeapFailure(unsigned nth);  // the nth operator new from now throws std::bad_alloc
 std::size_t HeapAllocations();      // operator new calls since the last ResetBench
+// Sets the smallest block the heap refuses, until set again (ResetBench leaves it), and
+// returns the one before. A fuzzer lowers it so that a huge request fails at once instead of
+// filling the machine.
+std::size_t LimitBlockSize(std::size_t refused);
 
 // ---- Live resources ------------------------------------------------------------------------
 enum class Resource { ComObject, ComReference, Bstr, SafeArray, Handle, Count };
