@@ -61,7 +61,7 @@ HRESULT RunCommand(std::initializer_list<BYTE> arguments) {
     HRESULT result;
     if (!PrepareDevice(&result)) return result;
     BuildRequest(Buffer(), arguments);
-    if (HRESULT hr = library.device->Exchange(library.buffer.get()); hr != S_OK) return hr;
+    if (HRESULT hr = library.device->Exchange(Buffer()); hr != S_OK) return hr;
     return MapDeviceStatus(Buffer()[kStatusOffset]);
 }
 

@@ -16,6 +16,15 @@ constexpr HRESULT kWbemNotFound = static_cast<HRESULT>(WBEM_E_NOT_FOUND);
 constexpr HRESULT kWbemOutOfMemory = static_cast<HRESULT>(WBEM_E_OUT_OF_MEMORY);
 constexpr HRESULT kWbemTypeMismatch = static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH);
 
+// The result of a call that hands back `objects` (references, or a cookie). One that reports
+// success yet hands back nothing breaks its contract; it counts as a failure, so that nothing
+// uses the null.
+template <typename... Objects>
+HRESULT Received(HRESULT hr, const Objects&... objects) {
+    if (FAILED(hr)) return hr;
+    return (static_cast<bool>(objects) && ...) ? hr : E_UNEXPECTED;
+}
+
 bool EqualsIgnoringAsciiCase(const OLECHAR* text, const OLECHAR* expected) {
     auto fold = [](OLECHAR c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
     for (; *text != 0 && *expected != 0; ++text, ++expected)
@@ -52,10 +61,12 @@ void CZelvDeviceControl::RevokeServices() {
 HRESULT CZelvDeviceControl::Construct() {
     HRESULT hr = Connect(services_);
     if (!services_) return hr;
-    hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                          IID_IGlobalInterfaceTable, git_.put_void());
+    hr = Received(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IGlobalInterfaceTable, git_.put_void()),
+                  git_);
     if (FAILED(hr)) return hr;
-    hr = git_->RegisterInterfaceInGlobal(services_.get(), IID_IWbemServices, &cookie_);
+    hr = Received(git_->RegisterInterfaceInGlobal(services_.get(), IID_IWbemServices, &cookie_),
+                  cookie_);
     if (FAILED(hr)) return hr;
     if (hr = LoadClasses(); FAILED(hr)) return hr;
     if (hr = SpawnInstances(); FAILED(hr)) return hr;
@@ -66,12 +77,14 @@ HRESULT CZelvDeviceControl::Construct() {
 
 HRESULT CZelvDeviceControl::Connect(ComPtr<IWbemServices>& connection) {
     ComPtr<IWbemLocator> locator;
-    HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IWbemLocator, locator.put_void());
+    HRESULT hr = Received(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IWbemLocator, locator.put_void()),
+                          locator);
     if (FAILED(hr)) return hr;
     ComPtr<IWbemServices> candidate;
-    hr = locator->ConnectServer(MakeBstr(L"root\\wmi").get(), nullptr, nullptr, nullptr, 0, nullptr,
-                                nullptr, candidate.put());
+    hr = Received(locator->ConnectServer(MakeBstr(L"root\\wmi").get(), nullptr, nullptr, nullptr, 0,
+                                         nullptr, nullptr, candidate.put()),
+                  candidate);
     if (FAILED(hr)) return hr;
     hr = CoSetProxyBlanket(candidate.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                            RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
@@ -81,23 +94,27 @@ HRESULT CZelvDeviceControl::Connect(ComPtr<IWbemServices>& connection) {
 }
 
 HRESULT CZelvDeviceControl::LoadClasses() {
-    HRESULT hr = services_->GetObject(MakeBstr(L"ZelvDeviceControl").get(), 0, nullptr,
-                                      deviceClass_.put(), nullptr);
+    HRESULT hr = Received(services_->GetObject(MakeBstr(L"ZelvDeviceControl").get(), 0, nullptr,
+                                               deviceClass_.put(), nullptr),
+                          deviceClass_);
     if (hr == kWbemNotFound) return LED_E_CLASS_NOT_FOUND;
     if (FAILED(hr)) return hr;
-    hr = services_->GetObject(MakeBstr(L"BDat").get(), 0, nullptr, bdatClass_.put(), nullptr);
+    hr = Received(
+        services_->GetObject(MakeBstr(L"BDat").get(), 0, nullptr, bdatClass_.put(), nullptr),
+        bdatClass_);
     if (FAILED(hr)) return hr;
-    hr = deviceClass_->GetMethod(MakeBstr(L"Control").get(), 0, inSignature_.put(),
-                                 outSignature_.put());
+    hr = Received(deviceClass_->GetMethod(MakeBstr(L"Control").get(), 0, inSignature_.put(),
+                                          outSignature_.put()),
+                  inSignature_, outSignature_);
     return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT CZelvDeviceControl::SpawnInstances() {
-    HRESULT hr = bdatClass_->SpawnInstance(0, bdatInstance_.put());
+    HRESULT hr = Received(bdatClass_->SpawnInstance(0, bdatInstance_.put()), bdatInstance_);
     if (FAILED(hr)) return hr;
-    hr = inSignature_->SpawnInstance(0, inParams_.put());
+    hr = Received(inSignature_->SpawnInstance(0, inParams_.put()), inParams_);
     if (FAILED(hr)) return hr;
-    hr = outSignature_->SpawnInstance(0, outParams_.put());
+    hr = Received(outSignature_->SpawnInstance(0, outParams_.put()), outParams_);
     return FAILED(hr) ? hr : S_OK;
 }
 
@@ -110,7 +127,8 @@ HRESULT CZelvDeviceControl::GetMaxBytes(int32_t* out) {
     if (initResult_ != S_OK) return initResult_;
     maxBytes_ = kDefaultMaxBytes;
     ComPtr<IWbemQualifierSet> qualifiers;
-    HRESULT hr = bdatClass_->GetPropertyQualifierSet(L"Bytes", qualifiers.put());
+    HRESULT hr =
+        Received(bdatClass_->GetPropertyQualifierSet(L"Bytes", qualifiers.put()), qualifiers);
     if (FAILED(hr)) {
         *out = kDefaultMaxBytes;
         return hr;
@@ -138,8 +156,9 @@ HRESULT CZelvDeviceControl::FindMaxQualifier(IWbemQualifierSet* qualifiers) {
     }
 }
 
-HRESULT CZelvDeviceControl::Exchange(BYTE* buffer) {
-    if (buffer == nullptr) return E_POINTER;
+HRESULT CZelvDeviceControl::Exchange(LedRequestBuffer buffer) {
+    // No buffer, or one without room even for the length byte.
+    if (buffer.empty()) return E_POINTER;
     if (initResult_ != S_OK) return initResult_;
     CriticalSection::Lock hold(lock_);
     HRESULT hr = PutRequest(buffer);
@@ -155,13 +174,19 @@ HRESULT CZelvDeviceControl::Exchange(BYTE* buffer) {
 
 // Sends byte 0 and the bytes it counts in an array of maxBytes elements, the rest zero.
 // A length byte that reaches past the array is refused by the first element stored beyond
-// its end, and nothing is sent.
-HRESULT CZelvDeviceControl::PutRequest(const BYTE* buffer) {
+// its end; one that reaches past a buffer shorter than the array is E_INVALIDARG. Either
+// way nothing is sent.
+HRESULT CZelvDeviceControl::PutRequest(LedRequestBuffer buffer) {
     UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(maxBytes_)));
     if (!array) return kWbemOutOfMemory;
     for (LONG index = 0; index <= buffer[0]; ++index) {
-        HRESULT hr = SafeArrayPutElement(array.get(), &index, const_cast<BYTE*>(buffer + index));
+        // Past the buffer a zero stands in, so that the array refuses an index beyond its
+        // own end first.
+        const auto offset = static_cast<std::size_t>(index);
+        BYTE element = offset < buffer.size() ? buffer[offset] : BYTE{0};
+        HRESULT hr = SafeArrayPutElement(array.get(), &index, &element);
         if (FAILED(hr)) return hr;
+        if (offset >= buffer.size()) return E_INVALIDARG;
     }
     VARIANT bytes;  // a view: `array` keeps the ownership and destroys it after the Put
     VariantInit(&bytes);
@@ -176,7 +201,9 @@ HRESULT CZelvDeviceControl::ExecControl() {
     // The connection is fetched for the calling thread, which need not be the one that
     // connected.
     ComPtr<IWbemServices> connection;
-    HRESULT hr = git_->GetInterfaceFromGlobal(cookie_, IID_IWbemServices, connection.put_void());
+    HRESULT hr =
+        Received(git_->GetInterfaceFromGlobal(cookie_, IID_IWbemServices, connection.put_void()),
+                 connection);
     if (FAILED(hr)) return hr;
     // Best effort: the blanket set at connect time still covers the call if this one fails.
     CoSetProxyBlanket(connection.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
@@ -188,14 +215,15 @@ HRESULT CZelvDeviceControl::ExecControl() {
 // Copies the answer's length byte and the bytes it counts into `buffer`, cut to what both
 // the buffer and the answer array hold: a firmware whose length byte overstates its answer
 // loses nothing that exists. An answer of the wrong shape is WBEM_E_TYPE_MISMATCH.
-HRESULT CZelvDeviceControl::ReadResponse(BYTE* buffer) {
+HRESULT CZelvDeviceControl::ReadResponse(LedRequestBuffer buffer) {
     if (!outParams_) return kWbemTypeMismatch;
     UniqueVariant data;
     HRESULT hr = outParams_->Get(MakeBstr(L"Data").get(), 0, data.put(), nullptr, nullptr);
     if (FAILED(hr)) return hr;
     if (data.get().vt != VT_UNKNOWN || data.get().punkVal == nullptr) return kWbemTypeMismatch;
     ComPtr<IWbemClassObject> response;
-    hr = data.get().punkVal->QueryInterface(IID_IWbemClassObject, response.put_void());
+    hr = Received(data.get().punkVal->QueryInterface(IID_IWbemClassObject, response.put_void()),
+                  response);
     if (FAILED(hr)) return hr;
     UniqueVariant bytes;
     hr = response->Get(MakeBstr(L"Bytes").get(), 0, bytes.put(), nullptr, nullptr);
@@ -209,9 +237,10 @@ HRESULT CZelvDeviceControl::ReadResponse(BYTE* buffer) {
     if (FAILED(access.result())) return access.result();
     std::size_t available = array->rgsabound[0].cElements;
     if (available > 0) {
-        std::size_t count = std::min(
-            {std::size_t{access.bytes()[0]} + 1, static_cast<std::size_t>(maxBytes_), available});
-        std::memcpy(buffer, access.bytes(), count);
+        if (access.bytes() == nullptr) return E_UNEXPECTED;  // "locked" with no data to read
+        std::size_t count =
+            std::min({std::size_t{access.bytes()[0]} + 1, buffer.size(), available});
+        std::memcpy(buffer.data(), access.bytes(), count);
     }
     return access.Unaccess();
 }

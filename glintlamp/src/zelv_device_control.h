@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "owners.h"
+#include "request_buffer.h"
 
 namespace glintlamp {
 
@@ -26,9 +27,9 @@ class CZelvDeviceControl {
     HRESULT InitResult() const { return initResult_; }
     // The length of the firmware's "Bytes" array: its "max" qualifier, else 128.
     HRESULT GetMaxBytes(int32_t* out);
-    // One request in `buffer` (as long as GetMaxBytes says) to the firmware, and the
-    // firmware's answer back into it.
-    HRESULT Exchange(BYTE* buffer);
+    // One request in `buffer` to the firmware, and the firmware's answer back into it, cut
+    // to the buffer's length. The request travels in an array of GetMaxBytes elements.
+    HRESULT Exchange(LedRequestBuffer buffer);
 
   private:
     HRESULT Construct();
@@ -36,9 +37,9 @@ class CZelvDeviceControl {
     HRESULT LoadClasses();
     HRESULT SpawnInstances();
     HRESULT FindMaxQualifier(IWbemQualifierSet* qualifiers);
-    HRESULT PutRequest(const BYTE* buffer);
+    HRESULT PutRequest(LedRequestBuffer buffer);
     HRESULT ExecControl();
-    HRESULT ReadResponse(BYTE* buffer);
+    HRESULT ReadResponse(LedRequestBuffer buffer);
     void RevokeServices();
 
     CriticalSection lock_;  // serialises Exchange

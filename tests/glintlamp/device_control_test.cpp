@@ -44,7 +44,7 @@ TEST_F(DeviceControlTest, TheEndOfTheQualifierListLeavesTheDeviceReady) {
 TEST_F(DeviceControlTest, NullPointersAreRefused) {
     CZelvDeviceControl device;
     EXPECT_EQ(device.GetMaxBytes(nullptr), E_POINTER);
-    EXPECT_EQ(device.Exchange(nullptr), E_POINTER);
+    EXPECT_EQ(device.Exchange({}), E_POINTER);
 }
 
 TEST_F(DeviceControlTest, ALengthByteReachingPastTheArrayIsRefusedAndNothingIsSent) {
@@ -55,7 +55,7 @@ TEST_F(DeviceControlTest, ALengthByteReachingPastTheArrayIsRefusedAndNothingIsSe
         long arraysBefore = winsim::Live(winsim::Resource::SafeArray);
         std::vector<BYTE> buffer(128, 0);
         buffer[0] = length;
-        EXPECT_EQ(device.Exchange(buffer.data()), DISP_E_BADINDEX) << int(length);
+        EXPECT_EQ(device.Exchange(buffer), DISP_E_BADINDEX) << int(length);
         // Elements 0 to 127 went in; element 128 was the first refused and the last tried.
         EXPECT_EQ(winsim::CallCount("SafeArrayPutElement"), 129u);
         EXPECT_EQ(winsim::CallCount("IWbemServices::ExecMethod"), 0u);
@@ -70,9 +70,33 @@ TEST_F(DeviceControlTest, TheLastElementOfTheArrayCanBeUsed) {
     buffer[0] = 127;
     buffer[1] = 0xFD;
     buffer[127] = 0x5A;
-    EXPECT_EQ(device.Exchange(buffer.data()), S_OK);
+    EXPECT_EQ(device.Exchange(buffer), S_OK);
     ASSERT_EQ(winsim::Firmware().lastRequest().size(), 128u);
     EXPECT_EQ(winsim::Firmware().lastRequest()[127], 0x5A);
+}
+
+// A buffer shorter than the device's array: the answer stops at the buffer's end and a
+// request that counts bytes beyond it is not sent. The byte after the buffer is a guard.
+TEST_F(DeviceControlTest, ABufferShorterThanTheArrayBoundsTheRequestAndTheAnswer) {
+    Firmware().maxValue = 200;
+    Firmware().lengthByte = 0xFF;
+    CZelvDeviceControl device;
+    ASSERT_EQ(device.InitResult(), S_OK);
+    std::vector<BYTE> storage(129, 0);
+    storage[128] = 0x5A;
+    const LedRequestBuffer buffer(storage.data(), 128);
+
+    buffer[0] = 3;
+    buffer[1] = 0xFD;
+    buffer[2] = 1;
+    EXPECT_EQ(device.Exchange(buffer), S_OK);
+    EXPECT_EQ(winsim::Firmware().lastRequest().size(), 200u);
+    EXPECT_EQ(buffer[0], 0xFF) << "the answer came back";
+    EXPECT_EQ(storage[128], 0x5A);
+
+    buffer[0] = 150;
+    EXPECT_EQ(device.Exchange(buffer), E_INVALIDARG);
+    EXPECT_EQ(winsim::Firmware().commands(), 1u) << "nothing more was sent";
 }
 
 }  // namespace

@@ -170,6 +170,44 @@ TEST_F(LedTest, AnAnswerLongerThanTheBufferIsCutToTheBuffer) {
     EXPECT_EQ(Detect(), 0);
 }
 
+// The library's buffer keeps the length of the first device it served, while every new
+// device after Zelv_LedExit reads "max" again. A firmware that grows its maximum in between
+// answers with more bytes than the buffer holds; the copy stops at the buffer, which the
+// sanitizer build checks.
+TEST_F(LedTest, AnAnswerFromALargerDeviceAfterExitIsCutToTheBuffer) {
+    struct {
+        const char* name;
+        int32_t secondMax;
+        bool firstListEndsEarly;  // the first device never sees "max" and settles on 128
+    } const kCases[] = {
+        {"max grows to 255", 255, false},
+        {"max grows to 200", 200, false},
+        {"max grows to 129", 129, false},
+        {"first qualifier list ends early", 200, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        glintlamp::library = {};
+        Firmware().lengthByte = 0xFF;
+        Firmware().maxValue = c.firstListEndsEarly ? c.secondMax : 128;
+        if (c.firstListEndsEarly)
+            winsim::ArmFault("IWbemQualifierSet::Next", 1, WBEM_S_NO_MORE_DATA);
+        ASSERT_EQ(Detect(), 0);
+        ASSERT_EQ(glintlamp::library.maxBytes, 128);
+        Zelv_LedExit();
+
+        Firmware().maxValue = c.secondMax;
+        Firmware().stateA = 8;
+        Firmware().stateB = 8;
+        int32_t state = -1;
+        EXPECT_EQ(Zelv_LedGetState(&state), 0);
+        EXPECT_EQ(state, LED_STATE_MODE_8);
+        // The request still travels in an array as long as the new device's maximum.
+        EXPECT_EQ(winsim::Firmware().lastRequest().size(), static_cast<size_t>(c.secondMax));
+        Zelv_LedExit();
+    }
+}
+
 TEST_F(LedTest, AnEmptyAnswerArrayLeavesTheRequestInPlace) {
     Firmware().answerSize = 0;
     EXPECT_EQ(Detect(), LED_E_DEVICE_FAILURE);

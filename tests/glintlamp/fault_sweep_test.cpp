@@ -62,4 +62,45 @@ TEST_F(FaultSweepTest, EveryCallOnTheDetectPathFailsCleanly) {
     }
 }
 
+// A call that reports success (here S_FALSE) yet hands back no object, cookie or data breaks its
+// contract; the library fails the command instead of using the null, leaks nothing, and
+// works again after Zelv_LedExit.
+TEST_F(FaultSweepTest, ASuccessThatHandsBackNothingIsAFailure) {
+    constexpr ZELV_RESULT kUnexpected = Result(0x8000FFFF);
+    const struct {
+        const char* site;
+        unsigned nth;
+        ZELV_RESULT result;
+    } kCases[] = {
+        {"CoCreateInstance", 1, kUnexpected},  // the locator
+        {"IWbemLocator::QueryInterface", 1, kUnexpected},
+        {"IWbemLocator::ConnectServer", 1, kUnexpected},
+        {"CoCreateInstance", 2, kUnexpected},  // the global interface table
+        {"IGlobalInterfaceTable::RegisterInterfaceInGlobal", 1, kUnexpected},  // no cookie
+        {"IWbemServices::GetObject", 1, kUnexpected},
+        {"IWbemServices::GetObject", 2, kUnexpected},
+        {"IWbemClassObject::GetMethod", 1, kUnexpected},
+        {"IWbemClassObject::SpawnInstance", 1, kUnexpected},
+        {"IWbemClassObject::SpawnInstance", 2, kUnexpected},
+        {"IWbemClassObject::SpawnInstance", 3, kUnexpected},
+        {"IWbemClassObject::GetPropertyQualifierSet", 1, kUnexpected},
+        {"IGlobalInterfaceTable::GetInterfaceFromGlobal", 1, kUnexpected},
+        {"IWbemServices::ExecMethod", 1, Result(0x80041005)},  // no answer: WBEM_E_TYPE_MISMATCH
+        {"IWbemClassObject::QueryInterface", 1, kUnexpected},
+        {"SafeArrayAccessData", 1, kUnexpected},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << c.site << " call " << c.nth);
+        glintlamp::library = {};
+        winsim::ResetBench();
+        winsim::ArmFault(c.site, c.nth, 1);  // S_FALSE
+        EXPECT_EQ(Zelv_LedDetect(nullptr, nullptr, nullptr), c.result);
+        EXPECT_EQ(winsim::CallCount(c.site), c.nth) << "the armed call was reached";
+        Zelv_LedExit();
+        ExpectNothingLeaked();
+        EXPECT_EQ(Zelv_LedDetect(nullptr, nullptr, nullptr), 0);
+        Zelv_LedExit();
+    }
+}
+
 }  // namespace

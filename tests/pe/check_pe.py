@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Checks a shipped Windows binary: machine, subsystem, exports, imports, version resource
-and manifest. Exports and imports come from the cross toolchain's objdump; the resources are
-read from the file itself. Prints every problem found and exits non-zero if there was one."""
+"""Checks a shipped Windows binary: machine, subsystem, exports, imports, version resource,
+manifest and size. Exports and imports come from the cross toolchain's objdump; the resources
+are read from the file itself. Prints every problem found and exits non-zero if there was one."""
 
 import argparse
 import re
@@ -35,6 +35,7 @@ def parse_args():
     parser.add_argument("--file-version", required=True)
     parser.add_argument("--product-version", required=True)
     parser.add_argument("--execution-level", default="asInvoker")
+    parser.add_argument("--max-size", type=int, metavar="BYTES", help="size budget of the file")
     return parser.parse_args()
 
 
@@ -139,7 +140,10 @@ def check(args):
     headers = objdump(args.objdump, "-p", binary=args.binary)
     file_header = objdump(args.objdump, "-f", binary=args.binary)
     with open(args.binary, "rb") as stream:
-        pe = PeFile(stream.read())
+        data = stream.read()
+    pe = PeFile(data)
+    if args.max_size is not None and len(data) > args.max_size:
+        problems.append("%d bytes, over the budget of %d" % (len(data), args.max_size))
 
     if not re.search(r"file format pei-%s\b" % re.escape(args.machine), file_header):
         problems.append("not a PE32 %s binary: %s" % (args.machine, file_header.strip()))

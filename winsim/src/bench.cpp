@@ -29,7 +29,7 @@ FaultRegistry& Registry() {
 
 // A 32-bit process has 2 GiB of user address space, part of it taken by its own image and
 // DLLs, so no single block that would fill (nearly) all of it can be had.
-constexpr std::size_t kLargestBlock = 0x7FFF0000;
+std::atomic<std::size_t> refusedBlockSize{0x7FFF0000};
 
 std::atomic<long> liveCounts[static_cast<int>(Resource::Count)];
 std::atomic<std::size_t> heapAllocations{0};
@@ -46,12 +46,14 @@ struct Bookkeeping {
 }  // namespace
 
 void ArmFault(const std::string& site, unsigned nth, uint32_t code) {
+    Bookkeeping scope;
     auto& r = Registry();
     std::lock_guard lock(r.mutex);
     r.armed[site] = ArmedFault{nth == 0 ? 0 : nth - 1, false, code};
 }
 
 void ArmFaultAlways(const std::string& site, uint32_t code) {
+    Bookkeeping scope;
     auto& r = Registry();
     std::lock_guard lock(r.mutex);
     r.armed[site] = ArmedFault{0, true, code};
@@ -97,6 +99,8 @@ void ArmHeapFailure(unsigned nth) { heapFailureCountdown = nth; }
 
 std::size_t HeapAllocations() { return heapAllocations; }
 
+std::size_t LimitBlockSize(std::size_t refused) { return refusedBlockSize.exchange(refused); }
+
 void CountLive(Resource kind, int delta) { liveCounts[static_cast<int>(kind)] += delta; }
 
 long Live(Resource kind) { return liveCounts[static_cast<int>(kind)]; }
@@ -131,7 +135,7 @@ void* operator new(std::size_t size) {
         throw std::bad_alloc();
     }
     ++winsim::heapAllocations;
-    if (size >= winsim::kLargestBlock) throw std::bad_alloc();
+    if (size >= winsim::refusedBlockSize) throw std::bad_alloc();
     unsigned countdown = winsim::heapFailureCountdown.load();
     while (countdown != 0 &&
            !winsim::heapFailureCountdown.compare_exchange_weak(countdown, countdown - 1)) {
@@ -141,7 +145,20 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
+// The non-throwing forms share the counting, and so pair with the deletes below.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

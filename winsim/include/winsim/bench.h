@@ -13,7 +13,9 @@ namespace winsim {
 // methods, e.g. "IWbemServices::GetObject" or "SysAllocString") through TakeFault, which
 // counts the call and says whether a test armed it to fail.
 
-// Fails the nth call of `site` from now (1 = the next one) with `code`.
+// Fails the nth call of `site` from now (1 = the next one) with `code`. A success code
+// other than 0 (S_FALSE, WBEM_S_NO_MORE_DATA, ...) makes the call return it at once, handing
+// back nothing: a call that reports success with a null object, array or data pointer.
 void ArmFault(const std::string& site, unsigned nth, uint32_t code);
 // Fails every call of `site` from now on with `code`.
 void ArmFaultAlways(const std::string& site, uint32_t code);
@@ -37,6 +39,10 @@ inline void CountCall(const char* site) {
 // to run out. A block of (nearly) 2 GiB is never granted, as in a 32-bit process.
 void ArmHeapFailure(unsigned nth);  // the nth operator new from now throws std::bad_alloc
 std::size_t HeapAllocations();      // operator new calls since the last ResetBench
+// Sets the smallest block the heap refuses, until set again (ResetBench leaves it), and
+// returns the one before. A fuzzer lowers it so that a huge request fails at once instead of
+// filling the machine.
+std::size_t LimitBlockSize(std::size_t refused);
 
 // ---- Live resources ------------------------------------------------------------------------
 enum class Resource { ComObject, ComReference, Bstr, SafeArray, Handle, Count };

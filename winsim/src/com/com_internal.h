@@ -11,9 +11,11 @@
 
 namespace winsim {
 
-// The armed failure of `site` if a test armed one, else S_OK. A call that gives something
-// back (frees, clears, unlocks, revokes) still does so and then reports the armed failure,
-// so a test sees how the caller reacts without a leak the caller could not have prevented.
+// The armed failure of `site` if a test armed one, else S_OK. A call returns it before it
+// hands anything back, so an armed success code is a success with nothing handed back. A
+// call that gives something back (frees, clears, unlocks, revokes) still does so and then
+// reports the armed failure, so a test sees how the caller reacts without a leak the caller
+// could not have prevented.
 inline HRESULT ArmedFailure(const char* site) {
     uint32_t code = 0;
     return TakeFault(site, &code) ? static_cast<HRESULT>(code) : S_OK;
