@@ -8,8 +8,8 @@ namespace {
 
 constexpr DWORD kPollPeriodMs = 1000;
 constexpr DWORD kStartWaitHintMs = 3000;
-// Stands for a failure whose call left no code of its own (a status report that failed
-// without a last error), so that the stop still tells the SCM it was a failure.
+// Stands for a failure whose call left no code of its own (a status report or the stop
+// event's creation failing without a last error), so that the stop still reads as a failure.
 constexpr DWORD kUnspecifiedFailure = static_cast<DWORD>(E_FAIL);
 // What the worker returns when it ended on a stop request.
 constexpr DWORD kStoppedOnRequest = 0;
