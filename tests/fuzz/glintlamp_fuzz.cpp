@@ -4,6 +4,9 @@
 // on the platform calls and an exhausted heap. After every step each result must be one the
 // library can give in that situation; after every Zelv_LedExit nothing may be left live; at
 // the end a healthy firmware must work again.
+//
+// An input is read front to back: a configuration (ReadConfig), then steps of an operation
+// byte and its arguments (Session::Step). The seed corpus beside this file follows it.
 #include <glintlamp.h>
 #include <winsim/bench.h>
 #include <winsim/firmware.h>
@@ -24,6 +27,7 @@ namespace {
 // The smallest block the heap refuses while fuzzing: a "max" this large fails as a 32-bit
 // process fails a block of 2 GiB, without the fuzzer touching that much memory.
 constexpr std::size_t kRefusedBlock = std::size_t{1} << 20;
+constexpr int32_t kRefusedLength = static_cast<int32_t>(kRefusedBlock);
 // Steps per input, so that one input cannot run for long.
 constexpr int kMostSteps = 64;
 
@@ -68,27 +72,12 @@ class InputReader {
 
 // ---- What an input can ask for -------------------------------------------------------------
 
+// "max" values at the edges: of the smallest buffer, of a byte, of the heap, of the type.
 const int32_t kMaxValues[] = {
-    128,
-    0,
-    1,
-    127,
-    129,
-    200,
-    255,
-    256,
-    300,
-    4096,
-    -1,
-    -128,
-    INT32_MIN,
-    INT32_MAX,
-    0x10000000,
-    0x7FFF0000,
-    0x7FFEFFFF,
-    int32_t{kRefusedBlock - 1},
-    int32_t{kRefusedBlock},
-};
+    128,           0,         1,          127,        129,        200,
+    255,           256,       300,        4096,       -1,         -128,
+    INT32_MIN,     INT32_MAX, 0x10000000, 0x7FFF0000, 0x7FFEFFFF, kRefusedLength - 1,
+    kRefusedLength};
 const char* const kMaxNames[] = {"max", "MAX", "mAx", "Max", "maximum", "ma", "", "max "};
 const uint32_t kAnswerSizes[] = {
     6, 0, 1, 2, 4, 5, 127, 128, 129, 255, 256, 300, 65536, kRefusedBlock, 0xFFFFFFFF};

@@ -88,9 +88,16 @@ class ServiceProcess {
 };
 
 inline SERVICE_STATUS Status(DWORD state, DWORD accepted, DWORD checkPoint, DWORD waitHint,
-                             DWORD exitCode = 0) {
+                             DWORD exitCode = 0, DWORD specificExitCode = 0) {
     return SERVICE_STATUS{
-        SERVICE_WIN32_OWN_PROCESS, state, accepted, exitCode, 0, checkPoint, waitHint};
+        .dwServiceType = SERVICE_WIN32_OWN_PROCESS,
+        .dwCurrentState = state,
+        .dwControlsAccepted = accepted,
+        .dwWin32ExitCode = exitCode,
+        .dwServiceSpecificExitCode = specificExitCode,
+        .dwCheckPoint = checkPoint,
+        .dwWaitHint = waitHint,
+    };
 }
 
 inline bool operator==(const SERVICE_STATUS& a, const SERVICE_STATUS& b) {
@@ -102,8 +109,8 @@ inline bool operator==(const SERVICE_STATUS& a, const SERVICE_STATUS& b) {
 
 inline void PrintTo(const SERVICE_STATUS& s, std::ostream* os) {
     *os << "{state " << s.dwCurrentState << ", accepts " << s.dwControlsAccepted << ", exit "
-        << s.dwWin32ExitCode << ", check point " << s.dwCheckPoint << ", wait hint " << s.dwWaitHint
-        << "}";
+        << s.dwWin32ExitCode << ", specific exit 0x" << std::hex << s.dwServiceSpecificExitCode
+        << std::dec << ", check point " << s.dwCheckPoint << ", wait hint " << s.dwWaitHint << "}";
 }
 
 inline const std::vector<SERVICE_STATUS> kStartReports = {

@@ -126,37 +126,47 @@ TEST_F(ServiceTest, StopEndsTheWaitAtOnceWithoutAnotherLedCall) {
     });
 }
 
-// Failures on the way: one event each (or none), then the service stops with the error.
+// Failures on the way: one event each (or none), then the service stops, and never with exit
+// code 0: the logged Win32 error is the exit code, and where no call set one the failing
+// result goes as the service-specific code.
 struct FailureCase {
     const char* name;
     std::function<void()> arrange;
     std::vector<SERVICE_STATUS> reportsBeforeStop;
     std::optional<std::wstring> message;  // none: no event
+    DWORD lastError;                      // in the event's first string
+    DWORD exitCode;
+    DWORD specificExitCode;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class ServiceFailureTest : public ServiceTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(ServiceFailureTest, LogsOneEventAndStopsWithItsError) {
+TEST_P(ServiceFailureTest, LogsOneEventAndNeverStopsAsIfClean) {
     const FailureCase& c = GetParam();
     c.arrange();
     CaptureOutput([] { ServiceProcess().Join(); });
 
-    const auto events = winsim::LoggedEvents();
-    const DWORD exitCode = winsim::StatusReports().back().dwWin32ExitCode;
     if (c.message) {
-        EXPECT_EQ(events, std::vector{ErrorEvent(exitCode, *c.message)});
-        EXPECT_EQ(exitCode, serviceGlobals.lastError);
+        EXPECT_EQ(winsim::LoggedEvents(), std::vector{ErrorEvent(c.lastError, *c.message)});
     } else {
-        EXPECT_TRUE(events.empty());
-        EXPECT_EQ(exitCode, 0u);
+        EXPECT_TRUE(winsim::LoggedEvents().empty());
     }
-    EXPECT_EQ(
-        winsim::StatusReports(),
-        Concat(c.reportsBeforeStop, {Status(SERVICE_STOPPED, kStopAccepted, 0, 0, exitCode)}));
+    EXPECT_EQ(serviceGlobals.lastError, c.lastError);
+    EXPECT_EQ(winsim::StatusReports(),
+              Concat(c.reportsBeforeStop, {Status(SERVICE_STOPPED, kStopAccepted, 0, 0, c.exitCode,
+                                                  c.specificExitCode)}));
 }
 
 const auto kRunning = Concat(kStartReports, {Status(SERVICE_RUNNING, kStopAccepted, 0, 0)});
 const std::vector<SERVICE_STATUS> kStarted = kStartReports;
+std::vector<SERVICE_STATUS> FirstStartReports(std::size_t count) {
+    return {kStartReports.begin(), kStartReports.begin() + static_cast<std::ptrdiff_t>(count)};
+}
+
+constexpr DWORD kSpecific = ERROR_SERVICE_SPECIFIC_ERROR;
+constexpr DWORD kEFail = 0x80004005;  // a failure whose call set no error
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, ServiceFailureTest,
@@ -166,35 +176,92 @@ INSTANTIATE_TEST_SUITE_P(
                         // The firmware fails every command after the detect.
                         winsim::ArmFault("IWbemServices::ExecMethod", 2, 0x80041001);
                     },
-                    kRunning, L"ERROR: unable to set the LED state ON!\n"},
+                    kRunning, L"ERROR: unable to set the LED state ON!\n", 0, kSpecific,
+                    0x80041001},
         FailureCase{"LedOffFails",
                     [] {
                         winsim::SetInternetConnected(FALSE);
                         winsim::ArmFault("IWbemServices::ExecMethod", 2, 0x80041001);
                     },
-                    kRunning, L"ERROR: unable to set the LED state OFF!\n"},
+                    kRunning, L"ERROR: unable to set the LED state OFF!\n", 0, kSpecific,
+                    0x80041001},
+        FailureCase{"LedFailsWithAnErrorOnTheThread",
+                    [] {
+                        // The connectivity test fails and leaves its error on the thread.
+                        winsim::ArmFault("InternetGetConnectedState", 1, ERROR_NOT_ENOUGH_MEMORY);
+                        winsim::ArmFault("IWbemServices::ExecMethod", 2, 0x80041001);
+                    },
+                    kRunning, L"ERROR: unable to set the LED state OFF!\n", ERROR_NOT_ENOUGH_MEMORY,
+                    ERROR_NOT_ENOUGH_MEMORY, 0},
         FailureCase{"DetectFindsNoFirmwareClass", [] { winsim::ResetFirmware(NoFirmwareClass()); },
-                    kStarted, L"ERROR: Zelv_LedDetect returned: 0xA0000000\n"},
-        FailureCase{"ComAlreadyInitialised",
-                    [] { winsim::ArmFault("CoInitializeEx", 1, S_FALSE); },
-                    {kStartReports.begin(), kStartReports.begin() + 3},
-                    L"CoInitializeEx() failed: 0x00000001\n"},
-        FailureCase{"ComInAnotherMode",
-                    [] { winsim::ArmFault("CoInitializeEx", 1, 0x80010106); },
-                    {kStartReports.begin(), kStartReports.begin() + 3},
-                    L"CoInitializeEx() failed: 0x80010106\n"},
+                    kStarted, L"ERROR: Zelv_LedDetect returned: 0xA0000000\n", 0, kSpecific,
+                    0xA0000000},
+        FailureCase{"ComAlreadyInitialised", [] { winsim::ArmFault("CoInitializeEx", 1, S_FALSE); },
+                    FirstStartReports(3), L"CoInitializeEx() failed: 0x00000001\n", 0, kSpecific,
+                    S_FALSE},
+        FailureCase{"ComInAnotherMode", [] { winsim::ArmFault("CoInitializeEx", 1, 0x80010106); },
+                    FirstStartReports(3), L"CoInitializeEx() failed: 0x80010106\n", 0, kSpecific,
+                    0x80010106},
         FailureCase{"NoStopEvent",
                     [] { winsim::ArmFault("CreateEventW", 1, ERROR_NOT_ENOUGH_MEMORY); },
-                    {kStartReports.begin(), kStartReports.begin() + 2},
-                    std::nullopt},
+                    FirstStartReports(2), std::nullopt, 0, kSpecific, ERROR_NOT_ENOUGH_MEMORY},
+        FailureCase{"NoStopEventNorError", [] { winsim::ArmFault("CreateEventW", 1, 0); },
+                    FirstStartReports(2), std::nullopt, 0, kSpecific, kEFail},
         FailureCase{"EntryReportFails",
                     [] { winsim::ArmFault("SetServiceStatus", 1, ERROR_INVALID_HANDLE); },
                     {},
-                    L"SetServiceStatus"},
+                    L"SetServiceStatus",
+                    ERROR_INVALID_HANDLE,
+                    ERROR_INVALID_HANDLE,
+                    0},
+        FailureCase{"EntryReportFailsWithoutError",
+                    [] { winsim::ArmFault("SetServiceStatus", 1, 0); },
+                    {},
+                    L"SetServiceStatus",
+                    0,
+                    kSpecific,
+                    kEFail},
+        FailureCase{"WorkerReportFails",
+                    [] { winsim::ArmFault("SetServiceStatus", 2, ERROR_INVALID_HANDLE); },
+                    FirstStartReports(1), L"SetServiceStatus", ERROR_INVALID_HANDLE,
+                    ERROR_INVALID_HANDLE, 0},
         FailureCase{"RunningReportFails",
                     [] { winsim::ArmFault("SetServiceStatus", 5, ERROR_INVALID_HANDLE); },
-                    kStartReports, L"SetServiceStatus"}),
+                    kStartReports, L"SetServiceStatus", ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE,
+                    0},
+        FailureCase{"RunningReportFailsWithoutError",
+                    [] { winsim::ArmFault("SetServiceStatus", 5, 0); }, kStartReports,
+                    L"SetServiceStatus", 0, kSpecific, kEFail}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// In the console the same failures end the worker quietly: no report, no event, and
+// lastError left as it was.
+TEST_F(ServiceTest, ConsoleWorkerFailuresReportAndLogNothing) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+    };
+    const Case cases[] = {
+        {"no stop event", [] { winsim::ArmFault("CreateEventW", 1, 0); }},
+        {"COM", [] { winsim::ArmFault("CoInitializeEx", 1, 0x80010106); }},
+        {"detect", [] { winsim::ResetFirmware(NoFirmwareClass()); }},
+        {"LED", [] { winsim::ArmFault("IWbemServices::ExecMethod", 2, 0x80041001); }},
+    };
+    for (const Case& c : cases) {
+        winsim::ResetBench();
+        winsim::ResetSystem();
+        winsim::ResetFirmware();
+        Zelv_LedExit();
+        serviceGlobals.consoleMode = true;
+        serviceGlobals.lastError = 1234;
+        c.arrange();
+        RunLedWorker();
+        EXPECT_EQ(winsim::CallCount("SetServiceStatus"), 0u) << c.name;
+        EXPECT_TRUE(winsim::LoggedEvents().empty()) << c.name;
+        EXPECT_EQ(serviceGlobals.lastError, 1234u) << c.name;
+        EXPECT_EQ(serviceGlobals.status, SERVICE_STATUS{}) << c.name;
+    }
+}
 
 TEST_F(ServiceTest, FirmwareRefusingTheLedStopsTheService) {
     winsim::SetClockMode(winsim::ClockMode::Manual);
@@ -205,11 +272,11 @@ TEST_F(ServiceTest, FirmwareRefusingTheLedStopsTheService) {
         winsim::AdvanceClock(1000);
         process.Join();
     });
-    const SERVICE_STATUS stopped = winsim::StatusReports().back();
-    EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(winsim::StatusReports().back(),
+              Status(SERVICE_STOPPED, kStopAccepted, 0, 0, ERROR_SERVICE_SPECIFIC_ERROR,
+                     static_cast<DWORD>(LED_E_DEVICE_STATUS_1)));
     EXPECT_EQ(winsim::LoggedEvents(),
-              std::vector{ErrorEvent(stopped.dwWin32ExitCode,
-                                     L"ERROR: unable to set the LED state ON!\n")});
+              std::vector{ErrorEvent(0, L"ERROR: unable to set the LED state ON!\n")});
 }
 
 TEST_F(ServiceTest, AFailedStoppedReportIsLoggedAndNothingElseHappens) {

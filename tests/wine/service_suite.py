@@ -21,6 +21,11 @@ from winetest import Prefix, Session, SERVICE_NAME, wait_for
 
 DISPLAY_NAME = "Zelv LED Control Service"
 SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\Glintwatch"
+EVENT_SOURCE_KEY = r"HKLM\System\CurrentControlSet\Services\EventLog\Application\Glintwatch"
+# Where the SCM keeps a description and failure actions of a service.
+CONFIG_EXTRAS = {"Description", "FailureActions", "FailureCommand", "RebootMessage"}
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+LED_E_DEVICE_STATUS_1 = 0xA0000002  # the firmware answered status 1
 LED_FOLLOW_SECONDS = 2.0
 USAGE = ("Glintwatch -install          to install the service\n"
          "Glintwatch -remove           to remove the service\n"
@@ -74,7 +79,7 @@ def start_service(session, prefix):
     return float(winetest.parse_pairs(out)["ms"])
 
 
-def expect_stopped(session, exit_code, within=5.0):
+def expect_stopped(session, exit_code, specific_exit_code=0, within=5.0):
     state = {}
 
     def stopped():
@@ -84,6 +89,30 @@ def expect_stopped(session, exit_code, within=5.0):
     expect(wait_for(stopped, within, interval=0.2) is not None, f"not STOPPED: {state}")
     expect(state.get("exit") == str(exit_code),
            f"stopped with exit code {state.get('exit')}, expected {exit_code}")
+    expect(state.get("specific") == f"0x{specific_exit_code:08x}",
+           f"stopped with service-specific code {state.get('specific')}, "
+           f"expected 0x{specific_exit_code:08x}")
+
+
+def sc_exit_codes(session):
+    """The Win32 and the service-specific exit code, as `sc query` shows them."""
+    out = session.run(["sc", "query", SERVICE_NAME]).stdout.decode("latin-1")
+    codes = [re.search(rf"{field}\s*:\s*(\d+)", out)
+             for field in ("WIN32_EXIT_CODE", "SERVICE_EXIT_CODE")]
+    expect(all(codes), f"sc query shows no exit codes: {out!r}")
+    return tuple(int(code.group(1)) for code in codes)
+
+
+def expect_failure_stop(session, error, result):
+    """A stop that a failure caused never reports success: the event's error is the exit
+    code, and where it is 0 the exit code is ERROR_SERVICE_SPECIFIC_ERROR with the failing
+    result as the service-specific code. Both the SCM and `sc query` must show it."""
+    error &= 0xFFFFFFFF  # the event writes it as a signed number
+    expected = (error, 0) if error else (ERROR_SERVICE_SPECIFIC_ERROR, result)
+    expect_stopped(session, *expected)
+    shown = sc_exit_codes(session)
+    expect(shown == expected, f"sc query shows exit codes {shown}, expected {expected}")
+    print(f"stopped with exit code {expected[0]}, service-specific 0x{expected[1]:08X}")
 
 
 def expect_one_event(lines, message):
@@ -115,6 +144,11 @@ def scenario_install(build):
         }
         for name, value in wanted.items():
             expect(values.get(name) == value, f"{name}: {values.get(name)!r}, expected {value!r}")
+        # The service and nothing else: no description, no failure actions, no event source.
+        extra = CONFIG_EXTRAS & set(values)
+        expect(not extra, f"-install registered more than the service: {sorted(extra)}")
+        expect(session.run(["reg", "query", EVENT_SOURCE_KEY]).returncode != 0,
+               "-install registered an event source")
 
         # The option is matched without regard to case and with "/" as well as "-".
         expect_output(session.glintwatch("/INSTALL"),
@@ -140,6 +174,8 @@ def scenario_start_stop(build):
         stopped = session.run(["net", "stop", SERVICE_NAME], timeout=60)
         expect(stopped.returncode == 0, f"net stop: {stopped.returncode} {stopped.stdout!r}")
         expect_stopped(session, 0)
+        expect(sc_exit_codes(session) == (0, 0),
+               f"after net stop sc query shows {sc_exit_codes(session)}")
 
         # Timed from inside the prefix, the SCM's own view of both transitions.
         code, out = session.svcctl("start", SERVICE_NAME)
@@ -153,8 +189,8 @@ def scenario_start_stop(build):
 
 
 def expect_failed_detect(build, name, firmware, detect_result, **device):
-    """Detect fails: the service goes from start pending to STOPPED with one event whose
-    error is its exit code, and -debug prints only its first line."""
+    """Detect fails: the service goes from start pending to STOPPED with one event and a
+    failure's exit code, and -debug prints only its first line."""
     prefix = Prefix(build, name, firmware=firmware)
     prefix.set_device(**device)
     with Session(prefix) as session:
@@ -164,7 +200,7 @@ def expect_failed_detect(build, name, firmware, detect_result, **device):
         expect(code != 0 and "state=STOPPED" in out, f"start without firmware: {out!r}")
         error = expect_one_event(session.event_lines(),
                                  f"ERROR: Zelv_LedDetect returned: 0x{detect_result:08X}\n")
-        expect_stopped(session, error)
+        expect_failure_stop(session, error, detect_result)
         expect_output(session.glintwatch("-debug", timeout=60), f"Debugging {DISPLAY_NAME}.\n",
                       "-debug without firmware")
     return prefix
@@ -208,7 +244,7 @@ def scenario_device_faults(build):
             expect(code != 0 and "state=STOPPED" in out, f"{device}: started: {out!r}")
             error = expect_one_event(session.event_lines()[seen:],
                                      f"ERROR: Zelv_LedDetect returned: 0x{detect_result:08X}\n")
-            expect_stopped(session, error)
+            expect_failure_stop(session, error, detect_result)
         # Status 4 counts as carried out, and "max" matches in any letter case.
         prefix.set_device(status=4, max_name="MaX")
         start_service(session, prefix)
@@ -255,7 +291,7 @@ def scenario_led_failure(build):
         expect(wait_for(lambda: len(session.event_lines()) >= 2, 5) is not None,
                "no event after the LED failure")
         error = expect_one_event(session.event_lines(), "ERROR: unable to set the LED state ON!\n")
-        expect_stopped(session, error)
+        expect_failure_stop(session, error, LED_E_DEVICE_STATUS_1)
         expect(len(session.event_lines()) == 2, f"more events: {session.event_lines()!r}")
     return prefix
 
@@ -392,6 +428,26 @@ def scenario_figures(build, seconds=60):
     return prefix
 
 
+def scenario_message_table(build):
+    """Event Viewer's view of an event: glintwatch.exe, loaded as a data file, has a message
+    for event ID 0 that shows the event's two strings, one per line, and adds nothing."""
+    prefix = Prefix(build, "message-table")
+    shutil.copy2(winetest.helpers_dir(build) / "msgtable.exe", prefix.sim_dir / "msgtable.exe")
+    events = [("Glintwatch error: 0", "ERROR: Zelv_LedDetect returned: 0xA0000000"),
+              ("Glintwatch error: 1063", "StartServiceCtrlDispatcher failed.")]
+    with Session(prefix) as session:
+        for first, message in events:
+            result = session.run([winetest.SIM_DIR_WINDOWS + "\\msgtable.exe", prefix.program(),
+                                  "0", first, message])
+            out = result.stdout.decode("ascii", "replace").strip()
+            expect(result.returncode == 0 and out.startswith("text="),
+                   f"message 0 not formatted: {out!r}")
+            units = out[len("text="):]
+            text = "".join(chr(int(units[i:i + 4], 16)) for i in range(0, len(units), 4))
+            expect(text == f"{first}\r\n{message}", f"message 0 reads {text!r}")
+    return prefix
+
+
 SCENARIOS = {
     "install": scenario_install,
     "start-stop": scenario_start_stop,
@@ -404,6 +460,7 @@ SCENARIOS = {
     "usage": scenario_usage,
     "soak": scenario_soak,
     "figures": scenario_figures,
+    "message-table": scenario_message_table,
 }
 
 

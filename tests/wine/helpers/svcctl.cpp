@@ -68,8 +68,9 @@ bool WaitWhile(SC_HANDLE service, DWORD pending, double startedMs, SERVICE_STATU
         if (status.dwCurrentState != pending) break;
         Sleep(kPollMs);
     } while (NowMs() - startedMs < kStateTimeoutMs);
-    std::printf("state=%s ms=%.0f exit=%lu pid=%lu\n", StateName(status.dwCurrentState),
-                NowMs() - startedMs, status.dwWin32ExitCode, status.dwProcessId);
+    std::printf("state=%s ms=%.0f exit=%lu specific=0x%08lx pid=%lu\n",
+                StateName(status.dwCurrentState), NowMs() - startedMs, status.dwWin32ExitCode,
+                status.dwServiceSpecificExitCode, status.dwProcessId);
     return status.dwCurrentState != pending;
 }
 
@@ -178,8 +179,9 @@ int main(int argc, char** argv) {
         SERVICE_STATUS_PROCESS status{};
         ok = Query(service.get(), status);
         if (ok)
-            std::printf("state=%s exit=%lu pid=%lu\n", StateName(status.dwCurrentState),
-                        status.dwWin32ExitCode, status.dwProcessId);
+            std::printf("state=%s exit=%lu specific=0x%08lx pid=%lu\n",
+                        StateName(status.dwCurrentState), status.dwWin32ExitCode,
+                        status.dwServiceSpecificExitCode, status.dwProcessId);
         else
             Fail("QueryServiceStatusEx");
     } else if (std::strcmp(command, "stats") == 0) {
