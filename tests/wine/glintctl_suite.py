@@ -9,14 +9,12 @@ wineserver killed and no process of it left.
 
 import re
 import shutil
-import subprocess
 import sys
-import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 import winetest  # noqa: E402
-from winetest import INSTALL_DIR_WINDOWS, Prefix, Session, wait_for
-from service_suite import ScenarioFailed, console, expect, install, start_service
+from winetest import INSTALL_DIR_WINDOWS, Prefix, Session, expect, wait_for
+from service_suite import console, install, start_service
 
 PROGRAM = INSTALL_DIR_WINDOWS + "\\glintctl.exe"
 VERSION_LINE = "Glintlamp version 1.0, build 12091\n"
@@ -157,15 +155,7 @@ def main(argv):
         print(f"usage: glintctl_suite.py <build dir> {'|'.join(SCENARIOS)}", file=sys.stderr)
         return 2
     build, name = argv[1], argv[2]
-    started = time.monotonic()
-    try:
-        prefix = SCENARIOS[name](build)
-    except (ScenarioFailed, winetest.WineError, subprocess.TimeoutExpired) as failed:
-        print(f"FAILED glintctl {name}: {failed}", file=sys.stderr)
-        return 1
-    prefix.remove()  # a failed scenario's prefix stays for a look
-    print(f"passed glintctl {name} in {time.monotonic() - started:.1f} s")
-    return 0
+    return winetest.run_scenario(f"glintctl {name}", lambda: SCENARIOS[name](build))
 
 
 if __name__ == "__main__":

@@ -14,16 +14,14 @@ upgrade: a newer package replaces the installed one: one product, one service, r
 import argparse
 import re
 import shutil
-import subprocess
 import sys
-import time
 from pathlib import Path
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 import winetest  # noqa: E402
-from winetest import Prefix, Session, SERVICE_NAME, SIM_DIR_WINDOWS, wait_for  # noqa: E402
-from service_suite import (DISPLAY_NAME, EVENT_SOURCE_KEY, SERVICE_KEY, LED_FOLLOW_SECONDS,  # noqa: E402
-                           ScenarioFailed, expect)
+from winetest import Prefix, Session, SERVICE_NAME, SIM_DIR_WINDOWS, expect, wait_for  # noqa: E402
+from service_suite import (DISPLAY_NAME, EVENT_SOURCE_KEY, LED_FOLLOW_SECONDS,  # noqa: E402
+                           registry_values)
 
 INSTALL_DIR_WINDOWS = r"C:\Program Files\Zelv LED"
 PROGRAM = INSTALL_DIR_WINDOWS + r"\glintwatch.exe"
@@ -31,19 +29,6 @@ FILES = ["glintlamp.dll", "glintwatch.exe", "glintctl.exe", "README.txt", "LICEN
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 INSTALL_FAILURE = 1603
 MSI_TIMEOUT = 600
-
-
-def query_values(session, key):
-    """A registry key's values as {name: (type, data)}; None when the key does not exist."""
-    result = session.run(["reg", "query", key])
-    if result.returncode != 0:
-        return None
-    values = {}
-    for line in result.stdout.decode("latin-1").splitlines():
-        parts = line.strip().split(None, 2)
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            values[parts[0]] = (parts[1], parts[2] if len(parts) == 3 else "")
-    return values
 
 
 class MsiPrefix(Prefix):
@@ -70,7 +55,7 @@ def msiexec(session, action, package, log_name):
 def expect_installed(session, prefix):
     present = sorted(p.name for p in prefix.installed_dir.iterdir())
     expect(present == sorted(FILES), f"installed files: {present}")
-    values = query_values(session, SERVICE_KEY) or {}
+    values = registry_values(session)
     wanted = {
         "Type": ("REG_DWORD", "0x10"),
         "Start": ("REG_DWORD", "0x2"),  # automatic
@@ -84,7 +69,7 @@ def expect_installed(session, prefix):
         expect(values.get(name) == value, f"{name}: {values.get(name)!r}, expected {value!r}")
     expect(values.get("Description", ("", ""))[1].startswith("Switches the laptop's status LED"),
            f"Description: {values.get('Description')!r}")
-    source = query_values(session, EVENT_SOURCE_KEY) or {}
+    source = registry_values(session, EVENT_SOURCE_KEY)
     expect(source.get("EventMessageFile", ("", ""))[1] == PROGRAM,
            f"EventMessageFile: {source.get('EventMessageFile')!r}")
     expect(source.get("TypesSupported") == ("REG_DWORD", "0x7"),
@@ -129,7 +114,8 @@ def expect_nothing_left(session, prefix):
     query = session.run(["sc", "query", SERVICE_NAME])
     expect(query.returncode != 0 and b"SERVICE_NAME" not in query.stdout,
            f"sc query still finds the service: {query.stdout!r}")
-    expect(query_values(session, EVENT_SOURCE_KEY) is None, "the event source is still there")
+    expect(session.run(["reg", "query", EVENT_SOURCE_KEY]).returncode != 0,
+           "the event source is still there")
     expect(not prefix.installed_dir.exists(),
            f"the install folder is still there: {list(prefix.installed_dir.iterdir())}")
     expect(wait_for(lambda: not winetest.prefix_processes(prefix.root, "glintwatch"), 15)
@@ -212,15 +198,8 @@ def main(argv):
     args = parser.parse_args(argv[1:])
     packages = {"msi": Path(args.msi), "failing": Path(args.failing_msi),
                 "newer": Path(args.newer_msi)}
-    started = time.monotonic()
-    try:
-        prefix = SCENARIOS[args.scenario](args.build, packages, args)
-    except (ScenarioFailed, winetest.WineError, subprocess.TimeoutExpired) as failure:
-        print(f"FAILED msi {args.scenario}: {failure}", file=sys.stderr)
-        return 1
-    prefix.remove()  # a failed scenario's prefix stays for a look
-    print(f"passed msi {args.scenario} in {time.monotonic() - started:.1f} s")
-    return 0
+    return winetest.run_scenario(f"msi {args.scenario}",
+                                 lambda: SCENARIOS[args.scenario](args.build, packages, args))
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ from pathlib import Path
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 import winetest  # noqa: E402
-from winetest import Prefix, Session, SERVICE_NAME, wait_for
+from winetest import Prefix, Session, SERVICE_NAME, expect, wait_for
 
 DISPLAY_NAME = "Zelv LED Control Service"
 SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\Glintwatch"
@@ -35,15 +35,6 @@ USAGE = ("Glintwatch -install          to install the service\n"
          "This may take several seconds.  Please wait.\n")
 
 
-class ScenarioFailed(Exception):
-    pass
-
-
-def expect(condition, message):
-    if not condition:
-        raise ScenarioFailed(message)
-
-
 def console(text):
     """Console text as the C library writes it to a file or pipe: LF becomes CR LF."""
     return text.replace("\n", "\r\n").encode("latin-1")
@@ -55,9 +46,9 @@ def expect_output(result, text, what):
     expect(result.returncode == 0, f"{what}: exit code {result.returncode}")
 
 
-def registry_values(session):
-    """The service's registry key as {name: (type, data)}."""
-    result = session.run(["reg", "query", SERVICE_KEY])
+def registry_values(session, key=SERVICE_KEY):
+    """A registry key (the service's unless named) as {name: (type, data)}."""
+    result = session.run(["reg", "query", key])
     values = {}
     for line in result.stdout.decode("latin-1").splitlines():
         parts = line.strip().split(None, 2)
@@ -469,15 +460,7 @@ def main(argv):
         print(f"usage: service_suite.py <build dir> {'|'.join(SCENARIOS)}", file=sys.stderr)
         return 2
     build, name = argv[1], argv[2]
-    started = time.monotonic()
-    try:
-        prefix = SCENARIOS[name](build)
-    except (ScenarioFailed, winetest.WineError, subprocess.TimeoutExpired) as failure:
-        print(f"FAILED {name}: {failure}", file=sys.stderr)
-        return 1
-    prefix.remove()  # a failed scenario's prefix stays for a look
-    print(f"passed {name} in {time.monotonic() - started:.1f} s")
-    return 0
+    return winetest.run_scenario(name, lambda: SCENARIOS[name](build))
 
 
 if __name__ == "__main__":

@@ -35,6 +35,30 @@ class WineError(RuntimeError):
     pass
 
 
+class ScenarioFailed(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise ScenarioFailed(message)
+
+
+def run_scenario(label, scenario):
+    """Runs one scenario (a callable that returns its Prefix) and prints how it went; the
+    prefix of a passed scenario is removed, a failed one's stays for a look. Returns the
+    exit code."""
+    started = time.monotonic()
+    try:
+        prefix = scenario()
+    except (ScenarioFailed, WineError, subprocess.TimeoutExpired) as failure:
+        print(f"FAILED {label}: {failure}", file=sys.stderr)
+        return 1
+    prefix.remove()
+    print(f"passed {label} in {time.monotonic() - started:.1f} s")
+    return 0
+
+
 def wine_env(prefix, debug="-all", overrides=WINE_BASE_OVERRIDES):
     env = dict(os.environ)
     env.update(WINEARCH="win32", WINEPREFIX=str(prefix), WINEDEBUG=debug,
