@@ -176,8 +176,9 @@ int GlintctlMain(int argc, char** argv) {
     const Command* command = FindCommand(argv[1]);
     if (command == nullptr) return UsageError("unknown command: ", argv[1]);
 
-    const ComApartment apartment(COINIT_APARTMENTTHREADED);
-    if (FAILED(apartment.result())) return ReportFailure("start COM", apartment.result());
+    ComApartment apartment;
+    if (const HRESULT entered = apartment.Enter(COINIT_APARTMENTTHREADED); FAILED(entered))
+        return ReportFailure("start COM", entered);
     const LedLibraryScope library;
     return command->run(*command);
 }

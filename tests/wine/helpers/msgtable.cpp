@@ -9,14 +9,13 @@
 #include <cwchar>
 #include <vector>
 
+#include "system_owners.h"
 #include "unique_resource.h"
 
 namespace {
 
 void ReleaseModule(HMODULE module) { FreeLibrary(module); }
 using UniqueModule = UniqueResource<HMODULE, ReleaseModule>;
-void FreeLocalText(LPWSTR text) { LocalFree(text); }
-using LocalText = UniqueResource<LPWSTR, FreeLocalText>;
 void FreeArguments(LPWSTR* argv) { LocalFree(argv); }
 using ArgumentBlock = UniqueResource<LPWSTR*, FreeArguments>;
 
