@@ -9,7 +9,6 @@
 #include "service_registration.h"
 #include "stop_signal.h"
 
-
 // The process-wide state of the service program.
 struct ServiceGlobals {
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
