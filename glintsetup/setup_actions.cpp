@@ -48,6 +48,18 @@ bool AwaitStopped(SC_HANDLE service) {
     return false;
 }
 
+// Waits until a deleted service has left the database: the system keeps it while any
+// program (the Services console, a monitoring tool) holds a handle to it. False when it is
+// still there at the time-out.
+bool AwaitServiceGone(SC_HANDLE manager) {
+    for (DWORD waited = 0; waited <= kStopTimeoutMs; waited += kStopPollMs) {
+        ScHandle service(OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS));
+        if (!service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return true;
+        Sleep(kStopPollMs);
+    }
+    return false;
+}
+
 // Stops and deletes the service if there is one.
 DWORD DeleteLedService(SC_HANDLE manager, SetupReporter report) {
     ScHandle service(
@@ -83,16 +95,27 @@ DWORD InstallLedService(const wchar_t* installDir, SetupReporter report) {
         OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return Failed(report, L"opening the service manager");
     if (DWORD error = DeleteLedService(manager.get(), report)) return error;
+    if (!AwaitServiceGone(manager.get()))
+        Report(report,
+               L"Glintwatch setup: the earlier service is still in use; close the "
+               L"Services console and any program watching it, then install again.");
     ScHandle service(CreateLedService(manager.get(), programPath, SERVICE_AUTO_START,
                                       SERVICE_CHANGE_CONFIG | SERVICE_START));
     if (!service) return Failed(report, L"creating the service");
-    if (!DescribeLedService(service.get())) Failed(report, L"setting the description");
-    if (!SetLedServiceRecovery(service.get())) Failed(report, L"setting the recovery actions");
+    if (!DescribeLedService(service.get())) return Failed(report, L"setting the description");
+    if (!SetLedServiceRecovery(service.get())) {
+        // A system without the flag's level still restarts the service after a crash.
+        if (GetLastError() != ERROR_INVALID_LEVEL)
+            return Failed(report, L"setting the recovery actions");
+        Failed(report, L"counting failure stops for recovery");
+    }
     if (LSTATUS status = RegisterLedEventSource(programPath); status != ERROR_SUCCESS)
         return FailedWith(report, L"registering the event source", static_cast<DWORD>(status));
-    // A machine without the firmware's LED control still installs: the service then logs
-    // why it stopped.
-    if (!StartServiceW(service.get(), 0, nullptr)) Failed(report, L"starting the service");
+    // Start returns once the service runs its entry, so a machine without the firmware's LED
+    // control still installs: the service then logs why it stopped, and recovery retries.
+    if (!StartServiceW(service.get(), 0, nullptr) &&
+        GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+        return Failed(report, L"starting the service");
     Report(report, L"Glintwatch setup: the service runs %ls.", programPath);
     return ERROR_SUCCESS;
 }

@@ -15,10 +15,11 @@ struct SetupReporter {
 };
 
 // Registers the service for the program in `installDir` (with or without a closing
-// backslash), to start automatically, and starts it. A service of the same name that is
-// already there is removed first. ERROR_SUCCESS, or the Win32 error that made it fail; what
-// a machine may lack (recovery settings, a start that fails for want of the firmware) is
-// reported and does not fail the install.
+// backslash), to start automatically, with its description, recovery and event source, and
+// starts it. A service of the same name that is already there is removed first.
+// ERROR_SUCCESS, or the Win32 error of the step that failed; the installer then rolls back
+// with RemoveLedService. Only a system that cannot count failure stops for recovery
+// (ERROR_INVALID_LEVEL) is reported and does not fail the install.
 DWORD InstallLedService(const wchar_t* installDir, SetupReporter report);
 
 // Stops and deletes the service and deletes its event source. Nothing to remove is

@@ -8,11 +8,13 @@
 #include <winsim/bench.h>
 #include <winsim/system.h>
 
+#include "owners.h"
 #include "setup_actions.h"
 
 namespace {
 
-constexpr DWORD kInvalidLevel = 124;
+constexpr DWORD kInvalidLevel = ERROR_INVALID_LEVEL;
+constexpr DWORD kServiceDidNotRespond = 1053;
 const std::wstring kInstallDir = L"C:\\Program Files\\Zelv LED\\";
 const std::wstring kProgramPath = kInstallDir + L"glintwatch.exe";
 
@@ -116,26 +118,29 @@ TEST_F(SetupActionsTest, RemoveDeletesAServiceThatDoesNotStopInTime) {
     winsim::ScriptStop(L"Glintwatch", 1000, SERVICE_STOP_PENDING);
     EXPECT_EQ(Remove(), ERROR_SUCCESS);
     EXPECT_TRUE(Logged(L"did not stop within 30 s"));
-    EXPECT_TRUE(NothingLeft());
+    // The system removes it once it has stopped.
+    EXPECT_TRUE(winsim::FindService(L"Glintwatch")->markedForDelete);
+    EXPECT_FALSE(winsim::RegistryKeyExists(kEventSourceKey));
 }
 
-// Steps a machine may be unable to take; the service is installed and runs all the same.
-TEST_F(SetupActionsTest, OptionalStepsThatFailAreLoggedAndTheInstallGoesOn) {
+// What a machine may lack without losing the service: the count of failure stops for
+// recovery (a system without that level), and a start when the service already runs.
+TEST_F(SetupActionsTest, WhatAMachineMayLackIsLoggedAndTheInstallGoesOn) {
     struct Case {
         const char* site;
         unsigned nth;
+        uint32_t code;
         const wchar_t* logged;
     } const cases[] = {
-        {"ChangeServiceConfig2W", 1, L"setting the description failed (error 124)"},
-        {"ChangeServiceConfig2W", 2, L"setting the recovery actions failed (error 124)"},
-        {"ChangeServiceConfig2W", 3, L"setting the recovery actions failed (error 124)"},
-        {"StartServiceW", 1, L"starting the service failed (error 124)"},
+        {"ChangeServiceConfig2W", 3, kInvalidLevel,
+         L"counting failure stops for recovery failed (error 124)"},
+        {"StartServiceW", 1, ERROR_SERVICE_ALREADY_RUNNING, L"the service runs"},
     };
     for (const Case& c : cases) {
         winsim::ResetSystem();
         winsim::ResetBench();
         log_.clear();
-        winsim::ArmFault(c.site, c.nth, kInvalidLevel);
+        winsim::ArmFault(c.site, c.nth, c.code);
         EXPECT_EQ(Install(), ERROR_SUCCESS) << c.site << c.nth;
         EXPECT_TRUE(Logged(c.logged)) << c.site << c.nth;
         EXPECT_TRUE(winsim::FindService(L"Glintwatch")) << c.site << c.nth;
@@ -148,24 +153,42 @@ TEST_F(SetupActionsTest, OptionalStepsThatFailAreLoggedAndTheInstallGoesOn) {
 TEST_F(SetupActionsTest, RequiredStepsThatFailFailTheInstallAndRollBackToNothing) {
     struct Case {
         const char* site;
+        unsigned nth;
         uint32_t code;
         DWORD result;
     } const cases[] = {
-        {"OpenSCManagerW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
-        {"CreateServiceW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
-        {"CreateServiceW", 0, ERROR_GEN_FAILURE},  // a failure that set no error
-        {"RegCreateKeyExW", ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
-        {"RegSetValueExW", ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY},
+        {"OpenSCManagerW", 1, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+        {"CreateServiceW", 1, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+        {"CreateServiceW", 1, 0, ERROR_GEN_FAILURE},  // a failure that set no error
+        {"ChangeServiceConfig2W", 1, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},  // description
+        {"ChangeServiceConfig2W", 2, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},  // actions
+        {"ChangeServiceConfig2W", 3, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},  // their count
+        {"RegCreateKeyExW", 1, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+        {"RegSetValueExW", 1, ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY},
+        {"StartServiceW", 1, kServiceDidNotRespond, kServiceDidNotRespond},
     };
     for (const Case& c : cases) {
         winsim::ResetSystem();
         winsim::ResetBench();
-        winsim::ArmFault(c.site, 1, c.code);
-        EXPECT_EQ(Install(), c.result) << c.site;
+        winsim::ArmFault(c.site, c.nth, c.code);
+        EXPECT_EQ(Install(), c.result) << c.site << c.nth;
         winsim::DisarmFaults();
-        EXPECT_EQ(Remove(), ERROR_SUCCESS) << c.site;
-        EXPECT_TRUE(NothingLeft()) << c.site;
+        EXPECT_EQ(Remove(), ERROR_SUCCESS) << c.site << c.nth;
+        EXPECT_TRUE(NothingLeft()) << c.site << c.nth;
     }
+}
+
+// The system keeps a deleted service while another program holds a handle to it; the
+// install waits for it to go, and says what to close when it does not.
+TEST_F(SetupActionsTest, InstallWaitsForAnEarlierServiceThatAnotherProgramHoldsOpen) {
+    ASSERT_EQ(Install(), ERROR_SUCCESS);
+    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ScHandle console(OpenServiceW(manager.get(), L"Glintwatch", SERVICE_QUERY_STATUS));
+    EXPECT_EQ(Install(), ERROR_SERVICE_MARKED_FOR_DELETE);
+    EXPECT_TRUE(Logged(L"the earlier service is still in use"));
+    console.reset();
+    EXPECT_EQ(Install(), ERROR_SUCCESS);
+    EXPECT_EQ(winsim::FindService(L"Glintwatch")->currentState, SERVICE_RUNNING);
 }
 
 TEST_F(SetupActionsTest, AnInstallFolderTooLongForTheServicePathRegistersNothing) {

@@ -51,6 +51,7 @@ constexpr DWORD SERVICE_CHANGE_CONFIG = 0x0002;
 constexpr DWORD SERVICE_START = 0x0010;
 
 constexpr DWORD ERROR_SERVICE_ALREADY_RUNNING = 1056;
+constexpr DWORD ERROR_INVALID_LEVEL = 124;
 
 // Optional configuration: a description, and what the SCM does when the service fails.
 constexpr DWORD SERVICE_CONFIG_DESCRIPTION = 1;

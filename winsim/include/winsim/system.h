@@ -89,6 +89,8 @@ struct InstalledService {
     std::optional<DWORD> failureResetPeriod;
     std::vector<SC_ACTION> failureActions;
     bool failureActionsOnNonCrashFailures = false;
+    // Deleted, but kept until no handle names it and it has stopped.
+    bool markedForDelete = false;
 };
 std::optional<InstalledService> FindService(const std::wstring& name);
 void AddService(InstalledService service);

@@ -51,6 +51,17 @@ winsim::detail::ServiceRecord* ServiceFor(SystemState& s, SC_HANDLE handle, DWOR
     return &it->second;
 }
 
+// Removes a service marked for deletion once no handle names it and it has stopped.
+void EraseIfDeleted(SystemState& s, const std::wstring& name) {
+    auto record = s.services.find(name);
+    if (record == s.services.end() || !record->second.config.markedForDelete ||
+        record->second.config.currentState != SERVICE_STOPPED)
+        return;
+    for (const auto& [value, object] : s.scHandles)
+        if (!object.isManager && object.serviceName == name) return;
+    s.services.erase(record);
+}
+
 SERVICE_STATUS StatusOf(const winsim::detail::ServiceRecord& record) {
     SERVICE_STATUS status{};
     status.dwServiceType = record.config.serviceType;
@@ -169,8 +180,9 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR 
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (s.services.count(serviceName)) {
-        SetLastError(ERROR_SERVICE_EXISTS);
+    if (auto existing = s.services.find(serviceName); existing != s.services.end()) {
+        SetLastError(existing->second.config.markedForDelete ? ERROR_SERVICE_MARKED_FOR_DELETE
+                                                             : ERROR_SERVICE_EXISTS);
         return nullptr;
     }
     winsim::InstalledService service;
@@ -260,8 +272,15 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
     std::lock_guard lock(s.mutex);
     ScObject* object = FindScObject(s, service, false);
     if (object == nullptr) return FALSE;
-    if (ServiceFor(s, service, DELETE) == nullptr) return FALSE;
-    s.services.erase(object->serviceName);
+    auto* record = ServiceFor(s, service, DELETE);
+    if (record == nullptr) return FALSE;
+    if (record->config.markedForDelete) {
+        SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return FALSE;
+    }
+    // The entry goes once the last handle to it is closed (this one included) and the service
+    // has stopped.
+    record->config.markedForDelete = true;
     return TRUE;
 }
 
@@ -328,8 +347,10 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const std::wstring serviceName = it->second.serviceName;
     s.scHandles.erase(it);
     winsim::CountLive(winsim::Resource::Handle, -1);
+    EraseIfDeleted(s, serviceName);
     return TRUE;
 }
 
