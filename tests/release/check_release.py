@@ -70,11 +70,14 @@ def check_msi_product(msi, version):
     expect(props.get("ProductVersion") == version, f"ProductVersion {props.get('ProductVersion')}")
     expect(props.get("UpgradeCode") == UPGRADE_CODE, f"UpgradeCode {props.get('UpgradeCode')}")
     expect(props.get("ALLUSERS") == "1", "not a per-machine package (ALLUSERS)")
+    expect(props.get("MSIRESTARTMANAGERCONTROL") == "Disable", "the restart manager may prompt")
     # A newer package replaces an older one; an older one refuses to replace a newer.
     upgrades = {row["ActionProperty"]: row for row in msi_table(msi, "Upgrade")}
     older = upgrades.get("WIX_UPGRADE_DETECTED", {})
-    expect(older.get("VersionMax") == version and older.get("VersionMin") == "",
-           f"no upgrade of every older version: {older}")
+    # Attributes: feature states migrated (1), this version included (0x200), so that a
+    # package of the same version built again replaces this one too.
+    expect(older.get("VersionMax") == version and older.get("VersionMin") == ""
+           and older.get("Attributes") == "513", f"no upgrade of every older version: {older}")
     expect("WIX_DOWNGRADE_DETECTED" in upgrades, "no downgrade rule")
     expect(len(msi_table(msi, "Feature")) == 1, "not one feature")
 
