@@ -16,7 +16,8 @@ extern "C" {
 
 /* Results: 0 is success, every other value a failure. Besides the library's own codes
    below, E_POINTER (0x80004003), E_OUTOFMEMORY (0x8007000E), WBEM_E_OUT_OF_MEMORY
-   (0x80041006) and any failure of a COM or WMI call are returned as they are. */
+   (0x80041006), E_UNEXPECTED (0x8000FFFF: a system call reported success but handed back
+   nothing) and any failure of a COM or WMI call are returned as they are. */
 typedef int32_t ZELV_RESULT;
 
 #define LED_E_CLASS_NOT_FOUND ((ZELV_RESULT)0xA0000000)  /* no firmware class in root\wmi */
