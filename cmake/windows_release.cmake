@@ -16,3 +16,10 @@ add_compile_options(
 # archive member, so that it is there before the runtime library offers its own definition.
 add_library(glint_terminate_handler OBJECT ${PROJECT_SOURCE_DIR}/platform/terminate_handler.cpp)
 link_libraries(glint_terminate_handler)
+
+# The exports of the DLLs' .def files are named without the 32-bit stdcall decoration
+# ("Name@4"), so one file serves both machines; the linker ties each name to its decorated
+# function.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_link_options(-Wl,--enable-stdcall-fixup)
+endif()

@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake g++ make ninja-build googletest libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386 python3
-          clang libclang-rt-14-dev libfuzzer-14-dev wixl msitools)
+          clang libclang-rt-14-dev libfuzzer-14-dev wixl msitools
+          g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -253,7 +253,7 @@ def scenario_debug_console(build):
         output = prefix.root / "debug-stdout.txt"
         with open(output, "wb") as stdout:
             program = subprocess.Popen(
-                ["wine", prefix.program(), "-debug", "extra", "arguments"],
+                [winetest.wine(), prefix.program(), "-debug", "extra", "arguments"],
                 env=winetest.wine_env(prefix.root), stdin=subprocess.DEVNULL, stdout=stdout,
                 stderr=subprocess.DEVNULL)
         try:
@@ -298,7 +298,7 @@ def scenario_remove(build):
         hold.write_text("1\n")
         expect(wait_for((prefix.sim_dir / "holding").exists, 5) is not None,
                "the service made no LED call")
-        remover = subprocess.Popen(["wine", prefix.program(), "-remove"],
+        remover = subprocess.Popen([winetest.wine(), prefix.program(), "-remove"],
                                    env=winetest.wine_env(prefix.root), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         # Let the remove command see STOP_PENDING for more than its first one-second wait.
@@ -372,7 +372,7 @@ def scenario_soak(build, cycles=50, running_ms=1100):
 
 
 def stripped_size(binary):
-    strip = shutil.which("i686-w64-mingw32-strip")
+    strip = winetest.tool("strip")
     copy = binary.with_suffix(binary.suffix + ".stripped")
     subprocess.run([strip, "-o", str(copy), str(binary)], check=True)
     size = copy.stat().st_size

@@ -59,10 +59,38 @@ def run_scenario(label, scenario):
     return 0
 
 
+# The product is 32-bit and runs on Debian's 32-bit Wine loader. A 64-bit build of the same
+# sources (made only where the kernel cannot run 32-bit programs, and so no 32-bit Wine) runs
+# on the 64-bit loader, which the `wine` command does not pick while the 32-bit one is there.
+WINE_LOADERS = {"win32": "wine", "win64": "/usr/lib/wine/wine64"}
+TOOL_TRIPLES = {"win32": "i686-w64-mingw32", "win64": "x86_64-w64-mingw32"}
+wine_arch = "win32"  # of the build under test; set by use_build
+
+
+def use_build(build):
+    """Runs what follows with the Wine that suits the build's binaries."""
+    global wine_arch
+    program = (Path(build) / "bin" / "glintwatch.exe").read_bytes()
+    header = int.from_bytes(program[0x3C:0x40], "little")  # where the PE header starts
+    machine = int.from_bytes(program[header + 4:header + 6], "little")
+    wine_arch = "win64" if machine == 0x8664 else "win32"
+
+
+def wine():
+    return WINE_LOADERS[wine_arch]
+
+
+def tool(name):
+    """A binutils program of the build's cross toolchain, e.g. tool("strip")."""
+    return shutil.which(f"{TOOL_TRIPLES[wine_arch]}-{name}")
+
+
 def wine_env(prefix, debug="-all", overrides=WINE_BASE_OVERRIDES):
     env = dict(os.environ)
-    env.update(WINEARCH="win32", WINEPREFIX=str(prefix), WINEDEBUG=debug,
+    env.update(WINEARCH=wine_arch, WINEPREFIX=str(prefix), WINEDEBUG=debug,
                WINEDLLOVERRIDES=overrides)
+    if wine_arch == "win64":
+        env["WINELOADER"] = wine()  # for the programs Wine starts itself
     env.pop("DISPLAY", None)  # nothing here needs a window
     return env
 
@@ -75,13 +103,13 @@ def kill_wineserver(prefix):
 
 
 def boot_prefix(prefix):
-    """Creates a 32-bit prefix and waits until Wine has finished setting it up."""
+    """Creates a prefix and waits until Wine has finished setting it up."""
     prefix = Path(prefix)
     if prefix.exists():
         shutil.rmtree(prefix)
     prefix.parent.mkdir(parents=True, exist_ok=True)
     try:
-        subprocess.run(["wineboot", "-i"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
+        subprocess.run([wine(), "wineboot", "-i"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=True, timeout=300)
         subprocess.run(["wineserver", "-w"], env=wine_env(prefix), check=True, timeout=300)
     finally:
@@ -89,6 +117,7 @@ def boot_prefix(prefix):
 
 
 def make_template(build):
+    use_build(build)
     template = template_path(build)
     boot_prefix(template)
     (template / TEMPLATE_MARK).write_text("booted\n")
@@ -131,6 +160,7 @@ class Prefix:
 
     def __init__(self, build, name, firmware=True, connectivity_switch=True,
                  programs=("glintwatch.exe",)):
+        use_build(build)
         self.build = Path(build).resolve()  # Wine wants an absolute prefix path
         self.root = self.build / "tests" / "wine" / "run" / name
         self.drive_c = self.root / "drive_c"
@@ -214,7 +244,7 @@ class Session:
     def __enter__(self):
         self.stderr_file = open(self.stderr_path, "wb")
         self.keeper = subprocess.Popen(
-            ["wine", SIM_DIR_WINDOWS + "\\waiter.exe"], env=wine_env(self.prefix.root, EVENT_DEBUG),
+            [wine(), SIM_DIR_WINDOWS + "\\waiter.exe"], env=wine_env(self.prefix.root, EVENT_DEBUG),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr_file)
         try:
             # A program started before the keeper has brought up the wineserver would start it
@@ -247,7 +277,7 @@ class Session:
     def run(self, args, timeout=60, check=False, debug="-all"):
         """Runs a program in the prefix and waits for it; returns the CompletedProcess (the
         program's own event strings are in its stderr when `debug` is EVENT_DEBUG)."""
-        result = subprocess.run(["wine"] + list(args), env=wine_env(self.prefix.root, debug),
+        result = subprocess.run([wine()] + list(args), env=wine_env(self.prefix.root, debug),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, timeout=timeout, check=False)
         if check and result.returncode != 0:
