@@ -151,11 +151,7 @@ SCENARIOS = {
 
 
 def main(argv):
-    if len(argv) != 3 or argv[2] not in SCENARIOS:
-        print(f"usage: glintctl_suite.py <build dir> {'|'.join(SCENARIOS)}", file=sys.stderr)
-        return 2
-    build, name = argv[1], argv[2]
-    return winetest.run_scenario(f"glintctl {name}", lambda: SCENARIOS[name](build))
+    return winetest.run_suite(SCENARIOS, argv, "glintctl ")
 
 
 if __name__ == "__main__":

@@ -456,11 +456,7 @@ SCENARIOS = {
 
 
 def main(argv):
-    if len(argv) != 3 or argv[2] not in SCENARIOS:
-        print(f"usage: service_suite.py <build dir> {'|'.join(SCENARIOS)}", file=sys.stderr)
-        return 2
-    build, name = argv[1], argv[2]
-    return winetest.run_scenario(name, lambda: SCENARIOS[name](build))
+    return winetest.run_suite(SCENARIOS, argv)
 
 
 if __name__ == "__main__":

@@ -85,6 +85,15 @@ def tool(name):
     return shutil.which(f"{TOOL_TRIPLES[wine_arch]}-{name}")
 
 
+def run_suite(scenarios, argv, label=""):
+    """The command line of a suite: `<script> <build dir> <scenario>`; returns the exit code."""
+    if len(argv) != 3 or argv[2] not in scenarios:
+        print(f"usage: {Path(argv[0]).name} <build dir> {'|'.join(scenarios)}", file=sys.stderr)
+        return 2
+    build, name = argv[1], argv[2]
+    return run_scenario(f"{label}{name}", lambda: scenarios[name](build))
+
+
 def wine_env(prefix, debug="-all", overrides=WINE_BASE_OVERRIDES):
     env = dict(os.environ)
     env.update(WINEARCH=wine_arch, WINEPREFIX=str(prefix), WINEDEBUG=debug,
